@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/Dialogs.h"
+#include "platform/Printer.h"
+#include "platform/TestPrinter.h"
+
+#include <QString>
+
+#include <memory>
+
+// The dialog script every test runs under: boxes nobody scripted are
+// answered by default and recorded here.
+TDialogScript& TestDialogs();
+
+// Installs a test printer for the life of the object and puts the previous
+// printer back afterwards.
+class TTestPrinterScope {
+public:
+  explicit TTestPrinterScope(const QList<TTestPrinter::TInfo>& Printers = {TTestPrinter::TInfo()});
+  ~TTestPrinterScope();
+  TTestPrinter& operator*() { return *FPrinter; }
+  TTestPrinter* operator->() { return FPrinter; }
+
+private:
+  TTestPrinter* FPrinter;
+  std::unique_ptr<TPrinter> FPrevious;
+};
+
+// Runs a function under a given LC_NUMERIC / C++ global locale and restores
+// the previous one.
+class TLocaleScope {
+public:
+  explicit TLocaleScope(const char* Name);
+  ~TLocaleScope();
+  bool Active() const { return FActive; }
+
+private:
+  QString FPrevious;
+  bool FActive = false;
+};
