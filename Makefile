@@ -12,7 +12,7 @@ deps:
 	@./scripts/install-deps.sh
 
 release: deps
-	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTAVORA_TESTS=OFF
+	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTAVORA_TESTS=OFF -DTAVORA_BENCH=OFF
 	cmake --build build/release -j$(JOBS)
 
 run: release
@@ -32,14 +32,19 @@ fuzz: deps
 FUZZ_SECONDS ?= 60
 fuzz-run: fuzz
 	@for f in build/fuzz/fuzz/fuzz_*; do \
+	  [ -x "$$f" ] || continue; \
 	  mkdir -p build/fuzz/corpus/$$(basename $$f); \
 	  $$f -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
 	    build/fuzz/corpus/$$(basename $$f) fuzz/corpus/$$(basename $$f) || exit 1; \
 	done
 
+# Builds the benchmarks in the release tree and runs each one.
 bench: deps
 	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTAVORA_TESTS=OFF -DTAVORA_BENCH=ON
 	cmake --build build/release -j$(JOBS)
+	@for b in build/release/bench/bench_*; do \
+	  [ -x "$$b" ] || continue; echo "== $$b"; QT_QPA_PLATFORM=offscreen "$$b" || exit 1; \
+	done
 
 clean:
 	rm -rf build
