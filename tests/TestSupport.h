@@ -5,8 +5,18 @@
 #include "platform/TestPrinter.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
+#include <ostream>
+
+// Readable texts in test failures.
+inline void PrintTo(const QString& S, std::ostream* Os) { *Os << '"' << S.toStdString() << '"'; }
+inline void PrintTo(const QStringList& L, std::ostream* Os) {
+  *Os << '{';
+  for (qsizetype i = 0; i < L.size(); ++i) *Os << (i ? ", \"" : "\"") << L[i].toStdString() << '"';
+  *Os << '}';
+}
 
 // The dialog script every test runs under: boxes nobody scripted are
 // answered by default and recorded here.

@@ -1,0 +1,316 @@
+#include "Printing/document/PreviewItemsU.h"
+
+#include "platform/Exceptions.h"
+
+#include <QMouseEvent>
+
+bool DifferInOrientation(double A, double B, bool Strict) {
+  auto sign = [](double v) { return (v > 0) - (v < 0); };
+  if (Strict && (A == 1.0 || B == 1.0)) return false;
+  return sign(A - 1) != sign(B - 1);
+}
+
+TPreviewItem::TPreviewItem(QObject* AOwner) : QWidget(nullptr), TComponent(this, AOwner) {
+  FPrintPreview = dynamic_cast<TPrintPreview*>(AOwner);
+  if (FPrintPreview) FreeNotification(FPrintPreview);
+}
+
+TPreviewItem::~TPreviewItem() { BeforeDestruction(); }
+
+void TPreviewItem::Notification(TComponent* AComponent, TOperation Operation) {
+  if (Operation != opRemove) return;
+  if (AComponent == FPagePreview) FPagePreview = nullptr;
+  if (AComponent == FPrintPreview) FPrintPreview = nullptr;
+  if (AComponent == FAttachedPreviewItem) FAttachedPreviewItem = nullptr;
+  if (AComponent == FAttacher) FAttacher = nullptr;
+}
+
+void TPreviewItem::SetPrintPreview(TPrintPreview* Value) {
+  if (FPrintPreview == Value) return;
+  if (FPrintPreview) RemoveFreeNotification(FPrintPreview);
+  FPrintPreview = Value;
+  if (Value) {
+    FreeNotification(Value);
+    if (parentWidget() != Value) setParent(Value);
+  }
+}
+
+void TPreviewItem::SetSelected(bool Value) {
+  if (Value == FSelected) return;
+  FSelected = Value;
+  if (isVisible()) update();
+}
+
+int TPreviewItem::PageIndex() const {
+  if (!FPagePreview || !FPagePreview->PrintPreviewOrNull()) return -1;
+  return FPagePreview->PageIndex();
+}
+
+void TPreviewItem::SetPageIndex(int Value) {
+  if (!FPrintPreview || Value < 0 || Value >= FPrintPreview->PageCount()) return;
+  SetPagePreview(FPrintPreview->Pages()[Value]);
+}
+
+int TPreviewItem::PrintPreviewIndex() const {
+  if (!FPrintPreview) return -1;
+  return FPrintPreview->Items().IndexOf(this);
+}
+
+void TPreviewItem::SetAttachedPreviewItem(TPreviewItem* Value) {
+  if (Value == FAttachedPreviewItem) return;
+  if (FAttachedPreviewItem) {
+    RemoveFreeNotification(FAttachedPreviewItem);
+    FAttachedPreviewItem->FAttacher = nullptr;
+  }
+  FAttachedPreviewItem = Value;
+  if (Value) {
+    if (Value->FAttacher && Value->FAttacher != this) Value->FAttacher->SetAttachedPreviewItem(nullptr);
+    Value->FAttacher = this;
+    FreeNotification(Value);
+  }
+}
+
+TPagePreview* TPreviewItem::GetPagePreview() const {
+  if (!FPagePreview && FAttacher) return FAttacher->PagePreview();
+  return FPagePreview;
+}
+
+int TPreviewItem::GetActualWidth() const {
+  if (FPagePreview && (FLayoutType == ltAutoByLayout || FLayoutType == ltThumb) && HasLayoutPosition() &&
+      FLayoutPosition.Width != 0)
+    return FLayoutPosition.Width;
+  if (FAttachedPreviewItem && (FAttachPosition == apLeft || FAttachPosition == apRight))
+    return FPrintWidth + FAttachedPreviewItem->PrintWidth() + FAttachedItemOffset;
+  return FPrintWidth;
+}
+
+int TPreviewItem::GetActualHeight() const {
+  if (FPagePreview && (FLayoutType == ltAutoByLayout || FLayoutType == ltThumb) && HasLayoutPosition() &&
+      FLayoutPosition.Width != 0)
+    return FLayoutPosition.Height;
+  if (FAttachedPreviewItem && (FAttachPosition == apAbove || FAttachPosition == apBelow))
+    return FPrintHeight + FAttachedPreviewItem->PrintHeight() + FAttachedItemOffset;
+  return FPrintHeight;
+}
+
+bool TPreviewItem::HasLayoutPosition() const {
+  if (FLayoutPosition.Width != 0) return true;
+  return FPagePreview && FPagePreview->IsAutomatic();
+}
+
+bool TPreviewItem::IsCellLayout() {
+  if (FPagePreview) FLayoutType = FPagePreview->LayoutType();
+  CheckLayoutType(FLayoutType);
+  return FLayoutType == ltAutoByLayout || FLayoutType == ltThumb;
+}
+
+void TPreviewItem::SetLayoutType(TLayoutType Value) {
+  CheckLayoutType(Value);
+  FLayoutType = Value;
+}
+
+void TPreviewItem::SetPagePreview(TPagePreview* Value) {
+  if (FPagePreview && FPagePreview != Value) RemoveFreeNotification(FPagePreview);
+  FPagePreview = Value;
+  FPageChanged = true;
+  if (FAttachedPreviewItem) FAttachedPreviewItem->SetPagePreview(Value);
+  if (Value) {
+    FreeNotification(Value);
+    FLayoutType = Value->LayoutType();
+    setVisible(Value->isVisible());
+  }
+  FOptions.setFlag(poNeverBeenOnPage, false);
+}
+
+void TPreviewItem::SetScale(float Value) {
+  if (Value == FScale) return;
+  FScale = Value;
+  UpdateScreenBounds(15);
+  if (FAttachedPreviewItem) FAttachedPreviewItem->SetScale(Value);
+}
+
+void TPreviewItem::SetPrintLeft(int Value) {
+  if (Value == FPrintLeft) return;
+  FPrintLeft = Value;
+  if (FPagePreview) UpdateScreenBounds(FPagePreview->Rotation() == 0 ? 1 : 2);
+}
+
+void TPreviewItem::SetPrintTop(int Value) {
+  if (Value == FPrintTop) return;
+  FPrintTop = Value;
+  if (FPagePreview) UpdateScreenBounds(FPagePreview->Rotation() == 0 ? 2 : 1);
+}
+
+void TPreviewItem::UpdateScreenBounds(int Which) {
+  if (FInScreenUpdate || !FPagePreview || FScale == 0) return;
+  FInScreenUpdate = true;
+  const TPagePreview* p = FPagePreview;
+  const double s = FScale;
+  int l = x(), t = y(), w = width(), h = height();
+  try {
+    if (p->Rotation() == 0) {
+      if (Which & 1) l = p->x() + p->Displayleft() + Trunc(FPrintLeft * s);
+      if (Which & 2) t = p->y() + p->DisplayTop() + Trunc(FPrintTop * s);
+      if (Which & 4) w = Trunc(FPrintWidth * s);
+      if (Which & 8) h = Trunc(FPrintHeight * s);
+    } else {
+      if (Which & 1) l = p->x() + p->Displayleft() + Trunc(FPrintTop * s);
+      if (Which & 2)
+        t = p->y() + p->DisplayTop() + Trunc((static_cast<double>(p->PaperWidth()) - FPrintWidth - FPrintLeft) * s);
+      if (Which & 4) w = Trunc(FPrintHeight * s);
+      if (Which & 8) h = Trunc(FPrintWidth * s);
+    }
+    if (l != x() || t != y() || w != width() || h != height()) setGeometry(l, t, std::max(w, 0), std::max(h, 0));
+  } catch (...) {
+    FInScreenUpdate = false;
+    throw;
+  }
+  FInScreenUpdate = false;
+}
+
+void TPreviewItem::ScreenToPrint() {
+  const TPagePreview* p = FPagePreview;
+  if (!p || FScale == 0) return;
+  const double s = FScale;
+  int l, t, w, h;
+  if (p->Rotation() == 0) {
+    l = Trunc((x() - p->Displayleft() - p->x()) / s);
+    t = Trunc((y() - p->DisplayTop() - p->y()) / s);
+    w = Trunc(width() / s);
+    h = Trunc(height() / s);
+  } else {
+    l = Trunc((p->DisplayHeight() + p->DisplayTop() + p->y() - height() - y()) / s);
+    t = Trunc((x() - p->Displayleft() - p->x()) / s);
+    w = Trunc(height() / s);
+    h = Trunc(width() / s);
+  }
+  SetPrintBounds(l, t, w, h);
+}
+
+void TPreviewItem::SetPrintBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+  if (FPageChanged || ALeft != FPrintLeft || ATop != FPrintTop || AWidth != FPrintWidth || AHeight != FPrintHeight) {
+    FPrintLeft = ALeft;
+    FPrintTop = ATop;
+    FPrintWidth = AWidth;
+    FPrintHeight = AHeight;
+  }
+  if (!FInScreenUpdate && !FInPrintUpdate) {
+    FInPrintUpdate = true;
+    UpdateScreenBounds(15);
+    FInPrintUpdate = false;
+    FPageChanged = false;
+  }
+}
+
+void TPreviewItem::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+  if (ALeft == x() && ATop == y() && AWidth == width() && AHeight == height()) return;
+  setGeometry(ALeft, ATop, AWidth, AHeight);
+  if (!FInScreenUpdate && !FInPrintUpdate) {
+    FInScreenUpdate = true;
+    try {
+      ScreenToPrint();
+    } catch (...) {
+      FInScreenUpdate = false;
+      throw;
+    }
+    FInScreenUpdate = false;
+    RepositionAttached();
+  }
+  if (OnVisibleResize) OnVisibleResize(this);
+}
+
+void TPreviewItem::Rotate(int QuarterTurns) {
+  if (QuarterTurns != 0) {
+    FIntRotation = ((FIntRotation + QuarterTurns) % 4 + 4) % 4;
+    if (!IsAttached() && (QuarterTurns % 2 != 0)) {
+      FInScreenUpdate = FInPrintUpdate = true;
+      setGeometry(x(), y(), height(), width());
+      std::swap(FPrintWidth, FPrintHeight);
+      FInScreenUpdate = FInPrintUpdate = false;
+    }
+    RepositionAttached();
+  }
+  update();
+}
+
+void TPreviewItem::RotateQuarter() { Rotate(FIntRotation == 1 ? 3 : 1); }
+
+bool TPreviewItem::PrintTo(QPainter* Canvas, int OffsetX, int OffsetY) {
+  if (FAttachedPreviewItem) FAttachedPreviewItem->PrintTo(Canvas, OffsetX, OffsetY);
+  return false;
+}
+
+void TPreviewItem::SetPrintDimensions(int AWidth, int AHeight, unsigned Flags) {
+  if (AWidth < 1 || AHeight < 1) throw Exception(QStringLiteral("Invalid dimensions in TPreviewItem.SetPrintDimensions"));
+  double r = AspectRatio();
+  if (r != 0 && DifferInOrientation(r, static_cast<double>(AWidth) / AHeight, false)) {
+    if (Flags & sdSwapToContent) {
+      std::swap(AWidth, AHeight);
+    } else if (Flags & sdRotateToBox) {
+      RotateQuarter();
+      r = AspectRatio();
+    }
+  }
+  if ((Flags & sdKeepAspect) && r != 0) FitToAspectRatio(AWidth, AHeight, false, r);
+  FPrintHeight = AHeight;
+  FPrintWidth = AWidth;
+  UpdateScreenBounds(15);
+  if (!(Flags & sdNoRelayout) && FPagePreview) FPagePreview->Relayout(true);
+}
+
+TLayoutPosition TPreviewItem::GetItemLayoutRect(int CaptionWidth, int CaptionHeight) {
+  if (!HasLayoutPosition() || FLayoutPosition.Width == 0)
+    throw Exception(QStringLiteral("Does not have a valid LayoutPosition"));
+  TLayoutPosition r = FLayoutPosition;
+  if (!FAttachedPreviewItem || !IsCellLayout()) return r;
+  if (CaptionWidth == 0) CaptionWidth = FAttachedPreviewItem->PrintWidth();
+  if (CaptionHeight == 0) CaptionHeight = FAttachedPreviewItem->PrintHeight();
+  const int offset = FAttachedItemOffset;
+  switch (FAttachPosition) {
+    case apAbove:
+      r.Height = FLayoutPosition.Height - CaptionHeight - offset;
+      r.Top = FLayoutPosition.Top + CaptionHeight + offset;
+      break;
+    case apRight: r.Width = FLayoutPosition.Width - CaptionWidth - offset; break;
+    case apBelow: r.Height = FLayoutPosition.Height - CaptionHeight - offset; break;
+    case apLeft:
+      r.Width = FLayoutPosition.Width - CaptionWidth - offset;
+      r.Left = FLayoutPosition.Left + CaptionWidth + offset;
+      break;
+  }
+  r.Width = std::max(r.Width, 5);
+  r.Height = std::max(r.Height, 5);
+  return r;
+}
+
+void TPreviewItem::FitToLayoutPosition(int CaptionWidth, int CaptionHeight) {
+  const TLayoutPosition r = GetItemLayoutRect(CaptionWidth, CaptionHeight);
+  SetPrintDimensions(r.Width, r.Height, sdKeepAspect | sdNoRelayout);
+  int dx = 0, dy = 0;
+  if (IsCellLayout()) {
+    dy = (r.Height - FPrintHeight) / 2;
+    dx = (r.Width - FPrintWidth) / 2;
+  } else if (FAttachedPreviewItem) {
+    if (FAttachPosition == apLeft) dx = FAttachedPreviewItem->PrintWidth() + FAttachedItemOffset;
+    if (FAttachPosition == apAbove) dy = FAttachedPreviewItem->PrintHeight() + FAttachedItemOffset;
+  }
+  SetPrintLeft(dx > 0 ? r.Left + dx : r.Left);
+  SetPrintTop(dy > 0 ? r.Top + dy : r.Top);
+}
+
+void TPreviewItem::RepositionAttached(int CaptionWidth, int CaptionHeight) {
+  // Moving a caption along with its item is not built yet.
+  Q_UNUSED(CaptionWidth);
+  Q_UNUSED(CaptionHeight);
+}
+
+void TPreviewItem::mousePressEvent(QMouseEvent* Event) {
+  if (FPrintPreview) FPrintPreview->SelectItem(this, !(Event->modifiers() & Qt::ShiftModifier));
+  if (OnMouseDown) OnMouseDown(this);
+  QWidget::mousePressEvent(Event);
+}
+
+void TPreviewItem::mouseReleaseEvent(QMouseEvent* Event) {
+  if (OnClick && rect().contains(Event->position().toPoint())) OnClick(this);
+  QWidget::mouseReleaseEvent(Event);
+}

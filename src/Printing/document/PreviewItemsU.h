@@ -1,0 +1,152 @@
+#pragma once
+
+// The base of everything that is placed on a page and printed: its print
+// geometry in the document's unit, its screen geometry as a control drawn
+// over its page, quarter turns, options, its cell from the automatic layout,
+// its page and document, and its selection.
+
+#include "Printing/document/PrintPreviewU.h"
+
+#include <QPointer>
+#include <QWidget>
+
+// SetPrintDimensions flags.
+enum TSetDimensionsFlag : unsigned {
+  sdKeepAspect = 1,     // fit the content's proportions inside the box
+  sdSwapToContent = 2,  // turn the box to the content's orientation
+  sdRotateToBox = 4,    // turn the content to the box's orientation
+  sdNoRelayout = 8,     // do not re-lay the page afterwards
+};
+
+// UpdateScreenBounds components.
+enum TScreenComponent : int { sbLeft = 1, sbTop = 2, sbWidth = 4, sbHeight = 8, sbAll = 15 };
+
+class TPreviewItem : public QWidget, public TComponent, public IPreviewable {
+  Q_OBJECT
+  Q_PROPERTY(int PrintLeft READ GetPrintLeft WRITE SetPrintLeft)
+  Q_PROPERTY(int PrintTop READ GetPrintTop WRITE SetPrintTop)
+  Q_PROPERTY(int PrintWidth READ GetPrintWidth WRITE SetPrintWidth)
+  Q_PROPERTY(int PrintHeight READ GetPrintHeight WRITE SetPrintHeight)
+  Q_PROPERTY(bool Selected READ Selected WRITE SetSelected)
+  Q_PROPERTY(bool KeepAspectRatio READ GetKeepAspectRatio WRITE SetKeepAspectRatio)
+  Q_PROPERTY(PrintPreviewTypes::TPreviewableOptions Options READ GetOptions WRITE SetOptions)
+  Q_PROPERTY(QString Description READ GetDescription WRITE SetDescription)
+
+public:
+  explicit TPreviewItem(QObject* AOwner);
+  ~TPreviewItem() override;
+
+  // Print geometry.
+  int PrintLeft() const { return FPrintLeft; }
+  int PrintTop() const { return FPrintTop; }
+  int PrintWidth() const { return FPrintWidth; }
+  int PrintHeight() const { return FPrintHeight; }
+  int PrintRight() const { return FPrintLeft + FPrintWidth; }
+  int PrintBottom() const { return FPrintTop + FPrintHeight; }
+  int _IntRotation() const { return FIntRotation; }
+
+  bool Selected() const { return FSelected; }
+  void SetSelected(bool Value);
+  void SetKeepAspectRatio(bool Value) { FKeepAspectRatio = Value; }
+  TPreviewableOptions Options() const { return FOptions; }
+
+  TPagePreview* PagePreview() const { return FPagePreview; }
+  TPrintPreview* PrintPreview() const { return FPrintPreview; }
+  virtual void SetPrintPreview(TPrintPreview* Value);
+  // The page's index, -1 without a page; setting it puts the item on the
+  // document's page of that index without placing or listing it.
+  int PageIndex() const;
+  void SetPageIndex(int Value);
+  // Position in the document's Items, -1 without a document.
+  int PrintPreviewIndex() const;
+  TPreviewItem* AttachedPreviewItem() const { return FAttachedPreviewItem; }
+  TPreviewItem* Attacher() const { return FAttacher; }
+  bool IsAttached() const { return FAttacher != nullptr; }
+  void SetAttachedPreviewItem(TPreviewItem* Value);
+  TStreamState StreamState() const { return FStreamState; }
+  void SetStreamState(TStreamState Value) { FStreamState = Value; }
+  virtual int GetMemoryUsed() { return 0; }
+  virtual void FreeCache(bool All) { Q_UNUSED(All); }
+
+  TNotifyEvent OnVisibleResize;
+  TNotifyEvent OnClick;
+  TNotifyEvent OnMouseDown;
+  TContextPopupEvent OnContextPopup;
+  TOnRotateBitmap OnRotateBitmap;
+  TOnPrintImage OnPrintImage;
+
+  // IPreviewable.
+  void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+  void SetScale(float Value) override;
+  float GetScale() const override { return FScale; }
+  float AspectRatio() override { return 0; }
+  int GetPrintLeft() const override { return FPrintLeft; }
+  void SetPrintHeight(int Value) override { FPrintHeight = Value; }
+  void SetPrintLeft(int Value) override;
+  void SetPrintTop(int Value) override;
+  void SetPrintWidth(int Value) override { FPrintWidth = Value; }
+  int GetPrintTop() const override { return FPrintTop; }
+  int GetPrintHeight() const override { return FPrintHeight; }
+  int GetPrintWidth() const override { return FPrintWidth; }
+  TPagePreview* GetPagePreview() const override;
+  TPreviewableOptions GetOptions() const override { return FOptions; }
+  void SetOptions(TPreviewableOptions Value) override { FOptions = Value; }
+  int GetActualHeight() const override;
+  int GetActualWidth() const override;
+  void Rotate(int QuarterTurns) override;
+  void RotateQuarter() override;
+  void SetPagePreview(TPagePreview* Value) override;
+  void UpdateScreenBounds(int Which) override;
+  IPreviewable* GetAttachedItem() const override { return FAttachedPreviewItem; }
+  int GetAttachedItemOffset() const override { return FAttachedItemOffset; }
+  TAttachPosition GetAttachPosition() const override { return FAttachPosition; }
+  bool GetKeepAspectRatio() const override { return FKeepAspectRatio; }
+  void SetPrintBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+  bool PrintTo(QPainter* Canvas, int OffsetX, int OffsetY) override;
+  void SetPrintDimensions(int AWidth, int AHeight, unsigned Flags) override;
+  void SetDescription(const QString& Value) override { FDescription = Value; }
+  QString GetDescription() const override { return FDescription; }
+  void RepositionAttached(int CaptionWidth = 0, int CaptionHeight = 0) override;
+  void FitToLayoutPosition(int CaptionWidth, int CaptionHeight) override;
+  TLayoutPosition GetLayoutPosition() const override { return FLayoutPosition; }
+  void SetLayoutPosition(const TLayoutPosition& Value) override { FLayoutPosition = Value; }
+  bool HasLayoutPosition() const override;
+  void ClearLayoutPosition() override { FLayoutPosition.Width = 0; }
+  bool IsCellLayout() override;
+  void SetLayoutType(TLayoutType Value) override;
+  TLayoutType GetLayoutType() const override { return FLayoutType; }
+  QObject* GetItem() override { return this; }
+
+  // The part of the layout cell left for the item itself.
+  TLayoutPosition GetItemLayoutRect(int CaptionWidth, int CaptionHeight);
+
+protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+  void mousePressEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
+  // Maps the control's screen bounds back to print geometry.
+  void ScreenToPrint();
+
+  int FPrintLeft = 0, FPrintTop = 0, FPrintWidth = 0, FPrintHeight = 0;
+  float FScale = 1.0f;
+  int FIntRotation = 0;
+  bool FSelected = false;
+  bool FKeepAspectRatio = true;
+  TPreviewableOptions FOptions = poNeverBeenOnPage;
+  QString FDescription;
+  TPagePreview* FPagePreview = nullptr;
+  TPrintPreview* FPrintPreview = nullptr;
+  TPreviewItem* FAttachedPreviewItem = nullptr;
+  TPreviewItem* FAttacher = nullptr;
+  int FAttachedItemOffset = 0;
+  TAttachPosition FAttachPosition = apBelow;
+  TLayoutPosition FLayoutPosition;
+  TLayoutType FLayoutType = ltAutoBySize;
+  TStreamState FStreamState = ssIdle;
+  bool FInScreenUpdate = false;
+  bool FInPrintUpdate = false;
+  bool FPageChanged = false;
+};
+
+// Whether two proportions lie on different sides of 1 (Strict: neither is 1).
+bool DifferInOrientation(double A, double B, bool Strict);

@@ -1,0 +1,949 @@
+#include "Printing/document/PrintPreviewU.h"
+
+#include "Printing/document/PreviewItemsU.h"
+#include "platform/Exceptions.h"
+
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+
+#include <exception>
+
+void CheckLayoutType(int Value) {
+  if (Value < ltManual || Value > ltThumb) throw Exception(QStringLiteral("Unknown Layout type"));
+}
+
+// --- TPreviewItems -------------------------------------------------------------
+
+int TPreviewItems::Add(QObject* Item) {
+  if (!dynamic_cast<IPreviewable*>(Item))
+    throw Exception(QStringLiteral("Error adding PreviewItem.  Items must be IPreviewable"));
+  return TPointerList<QObject>::Add(Item);
+}
+
+IPreviewable* TPreviewItems::Previewable(int Index) const { return dynamic_cast<IPreviewable*>(Get(Index)); }
+
+TPreviewItem* TPreviewItems::Item(int Index) const { return dynamic_cast<TPreviewItem*>(Get(Index)); }
+
+namespace {
+
+IPreviewable* AsPreviewable(QObject* Item) { return dynamic_cast<IPreviewable*>(Item); }
+
+TComponent* AsComponent(QObject* Object) { return dynamic_cast<TComponent*>(Object); }
+
+}  // namespace
+
+// --- TPagePreview ----------------------------------------------------------------
+
+TPagePreview::TPagePreview(QObject* AOwner, TPrintPreview* ADocument)
+    : QWidget(ADocument), TComponent(this, AOwner), FPrintPreview(ADocument) {
+  if (ADocument) {
+    FreeNotification(ADocument);
+    FLayoutType = ADocument->DefaultLayoutType();
+    FPaperOrientation = ADocument->PaperOrientation();
+  }
+  UpdatePrinterSettings();
+  ResetLayout();
+}
+
+TPagePreview::~TPagePreview() { BeforeDestruction(); }
+
+TPrintPreview* TPagePreview::PrintPreview() const {
+  if (!FPrintPreview) throw Exception(QStringLiteral("FPrintPreview not assigned in GetPrintPreview"));
+  return FPrintPreview;
+}
+
+void TPagePreview::SetPrintPreview(TPrintPreview* Value) {
+  if (FPrintPreview == Value) return;
+  if (FPrintPreview) RemoveFreeNotification(FPrintPreview);
+  FPrintPreview = Value;
+  if (Value) FreeNotification(Value);
+}
+
+void TPagePreview::Notification(TComponent* AComponent, TOperation Operation) {
+  if (Operation != opRemove) return;
+  if (AComponent == FPrintPreview) {
+    FPrintPreview = nullptr;
+    return;
+  }
+  QObject* object = AComponent->Self();
+  if (FItems.Contains(object)) RemoveFromLayout(object);
+}
+
+int TPagePreview::PaperWidth() const {
+  if (FSheetsX == 1) return PrinterSettings.PaperWidth;
+  return (FSheetsX - 1) * PrinterSettings.UsableWidth + PrinterSettings.PaperWidth;
+}
+
+int TPagePreview::PaperLength() const {
+  if (FSheetsY == 1) return PrinterSettings.PaperHeight;
+  return (FSheetsY - 1) * PrinterSettings.UsableHeight + PrinterSettings.PaperHeight;
+}
+
+void TPagePreview::UpdatePrinterSettings() {
+  if (FPrintPreview)
+    FillPrinterSettings(PrinterSettings, FPrintPreview->MarginLeft(), FPrintPreview->MarginTop(),
+                        FPrintPreview->MarginRight(), FPrintPreview->MarginBottom(), FPrintPreview->CentreOnPage());
+  else
+    FillPrinterSettings(PrinterSettings, 0, 0, 0, 0, false);
+  FRotation = FPaperOrientation == PrinterSettings.Orientation ? 0 : 3;
+}
+
+void TPagePreview::ResetLayout() {
+  const int w = PrintableWidth();
+  const int h = PrintableHeight();
+  if (w <= 0 || h <= 0) {
+    // No paper information from the printer: nothing can be placed, but the
+    // page stays usable.
+    FLayout.PageRect = TRectangle();
+    FLayout.Clear();
+    return;
+  }
+  FLayout.PageRect = TRectangle(PrinterSettings.MarginLeft, PrinterSettings.MarginTop, w, h);
+  FLayout.SetOrientation(FPaperOrientation);
+  FLayout.Reset();
+}
+
+void TPagePreview::SetPageLayout(const QString& Value) {
+  if (Value != FLayout.LayoutText()) FLayout.SetLayoutText(Value);
+}
+
+void TPagePreview::SetParentMargin(int Value) {
+  if (Value == FParentMargin) return;
+  FParentMargin = Value;
+  CalcDisplay();
+}
+
+void TPagePreview::SetSelected(bool Value) {
+  if (Value == FSelected) return;
+  FSelected = Value;
+  if (isVisible()) update();
+}
+
+int TPagePreview::PageIndex() const {
+  if (!FPrintPreview) throw Exception(QStringLiteral("FPrintPreview not assigned in SetPageIndex"));
+  return FPrintPreview->Pages().IndexOf(this);
+}
+
+void TPagePreview::SetPageIndex(int Value) {
+  if (!FPrintPreview) throw Exception(QStringLiteral("FPrintPreview not assigned in SetPageIndex"));
+  TPages& pages = FPrintPreview->Pages();
+  const int current = pages.IndexOf(this);
+  if (current < 0) throw Exception(QStringLiteral("Couldn't find page in print preview"));
+  const int target = std::clamp(Value, 0, pages.Count() - 1);
+  if (target != current) pages.Move(current, target);
+}
+
+void TPagePreview::SetLayoutType(TLayoutType Value) {
+  CheckLayoutType(Value);
+  if (Value == FLayoutType) return;
+  FLayoutType = Value;
+  for (int i = 0; i < FItems.Count(); ++i)
+    if (IPreviewable* item = FItems.Previewable(i)) item->SetLayoutType(Value);
+}
+
+void TPagePreview::SetPaperOrientation(TPrinterOrientation Value) {
+  if (Value == FPaperOrientation) return;
+  FPaperOrientation = Value;
+  FLayout.SetOrientation(Value);
+  CalcDisplay();
+}
+
+int TPagePreview::SheetsHorizontal() const {
+  return FPaperOrientation == PrinterSettings.Orientation ? FSheetsX : FSheetsY;
+}
+
+int TPagePreview::SheetsVertical() const {
+  return FPaperOrientation == PrinterSettings.Orientation ? FSheetsY : FSheetsX;
+}
+
+void TPagePreview::SetSheetsHorizontal(int Value) {
+  if (FPaperOrientation == PrinterSettings.Orientation)
+    SetSheets(Value, FSheetsY);
+  else
+    SetSheets(FSheetsX, Value);
+}
+
+void TPagePreview::SetSheetsVertical(int Value) {
+  if (FPaperOrientation == PrinterSettings.Orientation)
+    SetSheets(FSheetsX, Value);
+  else
+    SetSheets(Value, FSheetsY);
+}
+
+void TPagePreview::SetSheets(int ASheetsX, int ASheetsY) {
+  if (ASheetsX <= 0 || ASheetsY <= 0) return;
+  if (ASheetsX == FSheetsX && ASheetsY == FSheetsY) return;
+  FSheetsX = ASheetsX;
+  FSheetsY = ASheetsY;
+  CalcDisplay();
+  if (FPrintPreview) FPrintPreview->Changed(QStringLiteral("Page Sheets"));
+}
+
+void TPagePreview::SetScale(float Value) {
+  FScale = Value;
+  CalcDisplay();
+}
+
+bool TPagePreview::AllowRotateFor(IPreviewable* Item) const {
+  return FPrintPreview && FPrintPreview->UserOptions().testFlag(uoCanRotate) &&
+         Item->GetOptions().testFlag(poCanAutoRotate);
+}
+
+void TPagePreview::AddPreviewItem(QObject* Item, bool Place) {
+  IPreviewable* item = AsPreviewable(Item);
+  if (!item) throw Exception(QStringLiteral("APreviewItem is not IPreviewable in AddPreviewItem"));
+  item->SetScale(FScale);
+  if (Place) PlaceItem(item);
+  if (!FItems.Contains(Item)) FItems.Add(Item);
+  if (TComponent* c = AsComponent(Item)) FreeNotification(c);
+  item->SetPagePreview(this);
+  if (Place) {
+    item->UpdateScreenBounds(15);
+    item->RepositionAttached();
+  }
+}
+
+void TPagePreview::PlaceItem(IPreviewable* Item) {
+  Item->SetLayoutType(FLayoutType);
+  const bool onSide = FPaperOrientation != PrinterSettings.Orientation;
+  const TPreviewableOptions options = Item->GetOptions();
+  if (!options.testFlag(poCanAutoRotate) && onSide && options.testFlag(poNeverBeenOnPage)) Item->Rotate(1);
+
+  if (FLayoutType == ltManual || options.testFlag(poNoLayout)) {
+    const int left = FPaperOrientation == poPortrait ? PrinterSettings.MarginLeft
+                                                     : PrinterSettings.UsableWidth - Item->GetPrintWidth();
+    Item->SetPrintLeft(left);
+    Item->SetPrintTop(NextFreeTop());
+    Item->ClearLayoutPosition();
+  } else {
+    const bool allowRotate = AllowRotateFor(Item);
+    TLayoutPosition position;
+    const int w = Item->GetActualWidth(), h = Item->GetActualHeight();
+    try {
+      FLayout.Place(w, h, 0, allowRotate, nullptr, false, position);
+    } catch (const Exception&) {
+      // No room: the item goes into the last free rectangle, shrunk to it.
+      FLayout.Place(w, h, 0, allowRotate, nullptr, true, position);
+    }
+    Item->SetLayoutPosition(position);
+    if (position.Rotated) Item->RotateQuarter();
+    Item->FitToLayoutPosition(0, 0);
+  }
+  if (Item->GetAttachedItem()) Item->RepositionAttached();
+}
+
+void TPagePreview::RemoveFromLayout(QObject* Item) {
+  FItems.Remove(Item);
+  if (TComponent* c = AsComponent(Item)) RemoveFreeNotification(c);
+  IPreviewable* item = AsPreviewable(Item);
+  if (!item || !IsAutomatic() || item->GetOptions().testFlag(poAttached)) return;
+  try {
+    if (item->HasLayoutPosition() && item->GetLayoutPosition().Width != 0)
+      FLayout.AddFreeRectFrom(item->GetLayoutPosition());
+    else
+      FLayout.AddFreeRect(item->GetPrintLeft(), item->GetPrintTop(), item->GetActualWidth(), item->GetActualHeight());
+  } catch (const Exception&) {
+    // Space outside the paper is not given back.
+  }
+}
+
+void TPagePreview::ClearItems() {
+  for (int i = FItems.Count() - 1; i >= 0; --i) {
+    QObject* object = FItems[i];
+    if (TComponent* c = AsComponent(object)) RemoveFreeNotification(c);
+    if (IPreviewable* item = AsPreviewable(object)) item->SetPagePreview(nullptr);
+  }
+  FItems.Clear();
+  ResetLayout();
+}
+
+int TPagePreview::NextFreeTop() const {
+  int top = PrinterSettings.MarginTop;
+  for (int i = 0; i < FItems.Count(); ++i)
+    if (IPreviewable* item = FItems.Previewable(i))
+      top = std::max(top, item->GetPrintTop() + item->GetPrintHeight() + 100);
+  return top;
+}
+
+bool TPagePreview::CanAccept(int AWidth, int AHeight, IPreviewable* Item) {
+  if (FItems.Count() == 0) return true;
+  if (IsAutomatic()) return FLayout.CanPlace(std::max(AWidth, 1), std::max(AHeight, 1), AllowRotateFor(Item));
+  const int top = NextFreeTop();
+  return top == 250 || top + AHeight < PaperLength();
+}
+
+QString TPagePreview::ItemsLayoutText() const {
+  QString text;
+  for (int i = 0; i < FItems.Count(); ++i) {
+    IPreviewable* item = FItems.Previewable(i);
+    if (!item || item->GetOptions().testFlag(poAttached)) continue;
+    TLayoutPosition r;
+    r.Left = item->GetPrintLeft() - PrinterSettings.MarginLeft;
+    r.Top = item->GetPrintTop() - PrinterSettings.MarginTop;
+    r.Width = item->GetActualWidth();
+    r.Height = item->GetActualHeight();
+    if (r.Width > 0 && r.Height > 0) text += FLayout.FormatRect(r);
+  }
+  return text;
+}
+
+void TPagePreview::Relayout(bool Sort) { PrintPreview()->Relayout(this, Sort); }
+
+void TPagePreview::FreeItemCaches(bool All) {
+  for (int i = 0; i < FItems.Count(); ++i)
+    if (TPreviewItem* item = FItems.Item(i)) item->FreeCache(All);
+}
+
+void TPagePreview::CalcDisplay() {
+  // The page lies on its side when its orientation differs from the printer's.
+  FRotation = FPaperOrientation == PrinterSettings.Orientation ? 0 : 3;
+  const int pw = PaperWidth();
+  const int pl = PaperLength();
+  if (pw == 0 || pl == 0) return;
+  // A control too small to show any paper keeps its previous display.
+  if (width() <= 2 * FParentMargin || height() <= 2 * FParentMargin) return;
+  if (FRotation == 0) {
+    FScale = ScaleToFit(width() - 2 * FParentMargin, pw, height() - 2 * FParentMargin, pl);
+    FDisplayWidth = Trunc(pw * static_cast<double>(FScale));
+    FDisplayHeight = Trunc(pl * static_cast<double>(FScale));
+  } else {
+    FScale = ScaleToFit(width() - 2 * FParentMargin, pl, height() - 2 * FParentMargin, pw);
+    FDisplayWidth = Trunc(pl * static_cast<double>(FScale));
+    FDisplayHeight = Trunc(pw * static_cast<double>(FScale));
+  }
+  FDisplayleft = (width() - FDisplayWidth) / 2;
+  FDisplayTop = (height() - FDisplayHeight) / 2;
+  UpdateItemsDisplay();
+  if (FPrintPreview) FPrintPreview->update();
+  update();
+}
+
+void TPagePreview::UpdateItemsDisplay() {
+  for (int i = 0; i < FItems.Count(); ++i) {
+    IPreviewable* item = FItems.Previewable(i);
+    if (!item) continue;
+    if (item->GetScale() != FScale)
+      item->SetScale(FScale);
+    else
+      item->UpdateScreenBounds(1 | 2);
+    item->RepositionAttached();
+  }
+}
+
+void TPagePreview::paintEvent(QPaintEvent* Event) {
+  Q_UNUSED(Event);
+  QPainter p(this);
+  const int pw = Pen.width();
+  p.setPen(Pen);
+  p.setBrush(Brush);
+  const int adjust = pw == 0 ? 0 : 1;
+  p.drawRect(FDisplayleft + pw / 2, FDisplayTop + pw / 2, FDisplayWidth - pw + adjust - 1,
+             FDisplayHeight - pw + adjust - 1);
+  if (FSelected) {
+    const QColor silver(192, 192, 192);
+    p.setPen(QPen(silver, 2));
+    p.setBrush(Qt::NoBrush);
+    const QRect r(FDisplayleft, FDisplayTop, FDisplayWidth, FDisplayHeight);
+    p.drawRect(r);
+    p.setBrush(silver);
+    for (const QPoint& c : {r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()})
+      p.drawRect(QRect(c - QPoint(2, 2), QSize(5, 5)));
+  }
+}
+
+void TPagePreview::mousePressEvent(QMouseEvent* Event) {
+  if (FPrintPreview) FPrintPreview->SelectPage(this, !(Event->modifiers() & Qt::ShiftModifier));
+  if (OnMouseDown) OnMouseDown(this);
+  QWidget::mousePressEvent(Event);
+}
+
+void TPagePreview::mouseReleaseEvent(QMouseEvent* Event) {
+  if (OnClick && rect().contains(Event->position().toPoint())) OnClick(this);
+  QWidget::mouseReleaseEvent(Event);
+}
+
+void TPagePreview::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  CalcDisplay();
+}
+
+// --- TPrintPreview ---------------------------------------------------------------
+
+TPrintPreview::TUpdateGuard::TUpdateGuard(TPrintPreview& ADocument)
+    : FDocument(ADocument), FExceptions(std::uncaught_exceptions()) {
+  FDocument.BeginUpdate();
+}
+
+TPrintPreview::TUpdateGuard::~TUpdateGuard() noexcept(false) {
+  if (std::uncaught_exceptions() > FExceptions) {
+    // Unwinding already: close the batch, but let the first error through.
+    try {
+      FDocument.EndUpdate();
+    } catch (...) {
+    }
+  } else {
+    FDocument.EndUpdate();
+  }
+}
+
+TPrintPreview::TPrintPreview(QObject* AOwner, QWidget* AParent) : QWidget(AParent), TComponent(this, AOwner) {
+  ResetModified();
+}
+
+TPrintPreview::~TPrintPreview() {
+  BeforeDestruction();
+  // Pages and items belong to the owner, not to the document: keep them out
+  // of the widget tree that goes with it.
+  for (QObject* child : children()) {
+    auto* widget = qobject_cast<QWidget*>(child);
+    TComponent* c = AsComponent(child);
+    if (widget && c && c->Owner() && c->Owner() != this) {
+      widget->hide();
+      widget->setParent(nullptr);
+    }
+  }
+}
+
+void TPrintPreview::Notification(TComponent* AComponent, TOperation Operation) {
+  if (Operation != opRemove) return;
+  QObject* object = AComponent->Self();
+  if (auto* page = dynamic_cast<TPagePreview*>(AComponent)) {
+    FPages.Remove(page);
+    if (FSelectedPage == page) FSelectedPage = nullptr;
+    if (FLastPageNotified == object) FLastPageNotified = nullptr;
+  }
+  FItems.Remove(object);
+  if (FSelectedItem == object) FSelectedItem = nullptr;
+  if (FLastItemNotified == object) FLastItemNotified = nullptr;
+}
+
+QString TPrintPreview::UniqueName(const QString& Prefix) {
+  const QString prefix = Prefix.isEmpty() ? QString() : Prefix + QLatin1Char('_');
+  QString name;
+  do {
+    ++FNameCounter;
+    name = QStringLiteral("%1_%2%3").arg(Name(), prefix).arg(FNameCounter);
+  } while (OwnerHoldsName(Owner(), name));
+  return name;
+}
+
+void TPrintPreview::AttachPage(TPagePreview* Page) {
+  Page->OnProgress = OnProgress;
+  Page->OnClick = OnPageClick;
+  Page->UpdatePrinterSettings();
+  if (!FPages.Contains(Page)) FPages.Add(Page);
+}
+
+TPagePreview* TPrintPreview::NewPage() {
+  auto* page = new TPagePreview(Owner(), this);
+  page->SetName(UniqueName(QStringLiteral("Page")));
+  page->lower();
+  page->SetPaperOrientation(FPaperOrientation);
+  AttachPage(page);
+  page->ResetLayout();
+  page->SetPageLayout(FDefaultPageLayout);
+  page->SetLayoutType(FDefaultLayoutType);
+  if (!FPages.Contains(page)) FPages.Add(page);
+  page->show();
+  if (OnNewPage) OnNewPage(page);
+  return page;
+}
+
+TPagePreview* TPrintPreview::AddPage() {
+  TPagePreview* page = NewPage();
+  SelectPage(page, true);
+  return page;
+}
+
+void TPrintPreview::EnsureDisplayPages() {
+  const int wanted = FDisplayPagesHorizontal * FDisplayPagesVertical;
+  if (PageCount() >= wanted) return;
+  while (PageCount() < wanted) AddPage();
+  PagesChanged();
+}
+
+void TPrintPreview::PagesChanged() {
+  if (OnPagesChange) OnPagesChange(FDisplayPageStart, PageCount() - 1, FDisplayPagesHorizontal, FDisplayPagesVertical);
+}
+
+void TPrintPreview::DeletePage(TPagePreview* Page) {
+  if (!Page) return;
+  TPreviewItems& items = Page->Items();
+  for (int i = items.Count() - 1; i >= 0; --i) {
+    if (i >= items.Count()) continue;  // freeing an item may free its caption too
+    QObject* item = items[i];
+    if (FSelectedItem == item) FSelectedItem = nullptr;
+    delete item;
+  }
+  if (FSelectedPage == Page) FSelectedPage = nullptr;
+  delete Page;
+  Changed(QStringLiteral("Delete page(s)"));
+}
+
+void TPrintPreview::DeletePages(int IType) {
+  Iterate(FPages, IType, QVariant(), QVariant(), QVariant(), nullptr,
+          [this](QObject* control, QObject*, const QVariant&, const QVariant&, const QVariant&) {
+            DeletePage(static_cast<TPagePreview*>(control));
+          });
+  ArrangePages();
+  PagesChanged();
+}
+
+void TPrintPreview::ClearAll() {
+  DeletePages(0);
+  for (int i = FItems.Count() - 1; i >= 0; --i) {
+    if (i >= FItems.Count()) continue;
+    QObject* item = FItems[i];
+    if (FSelectedItem == item) FSelectedItem = nullptr;
+    delete item;
+  }
+  SetDisplayPagesVertical(1);
+  SetDisplayPagesHorizontal(1);
+  SetDisplayPageStart(0);
+  EnsureDisplayPages();
+}
+
+void TPrintPreview::NewDocument() {
+  {
+    TUpdateGuard guard(*this);
+    ClearAll();
+  }
+  ResetModified();
+}
+
+void TPrintPreview::ClearDocument() {
+  for (int i = FItems.Count() - 1; i >= 0; --i) {
+    if (i >= FItems.Count()) continue;
+    delete FItems[i];
+  }
+  for (int i = FPages.Count() - 1; i >= 0; --i) {
+    if (i >= FPages.Count()) continue;
+    delete FPages[i];
+  }
+  FSelectedItem = nullptr;
+  FSelectedPage = nullptr;
+}
+
+TPagePreview* TPrintPreview::PageAtItem(QObject* Item) const {
+  auto* widget = qobject_cast<QWidget*>(Item);
+  if (!widget) return nullptr;
+  const int left = widget->x(), top = widget->y();
+  for (TPagePreview* page : FPages)
+    if (page->x() <= left && left < page->Right() && page->y() <= top && top < page->Bottom()) return page;
+  return nullptr;
+}
+
+void TPrintPreview::RefreshPrinterSettings() {
+  FillPrinterSettings(PrinterSettings, FMarginLeft, FMarginTop, FMarginRight, FMarginBottom, FCentreOnPage);
+  for (TPagePreview* page : FPages) {
+    page->UpdatePrinterSettings();
+    page->CalcDisplay();
+  }
+}
+
+// --- Items and placement -----------------------------------------------------------
+
+void TPrintPreview::AddItemToPrintQueue(QObject* Item) {
+  auto* item = dynamic_cast<TPreviewItem*>(Item);
+  if (!item) throw Exception(QStringLiteral("AItem passed to AddItemToPrintQueue is not TPreviewItem"));
+  item->SetPrintPreview(this);
+  item->OnRotateBitmap = OnRotateBitmap;
+  item->OnPrintImage = OnPrintImage;
+  item->OnClick = OnPreviewItemClick;
+  item->OnContextPopup = OnPreviewItemContextPopup;
+  item->OnVisibleResize = OnPreviewItemVisibleResize;
+  if (!FItems.Contains(Item)) FItems.Add(Item);
+  FreeNotification(item);
+  if (item->Name().isEmpty())
+    item->SetName(UniqueName(QString::fromLatin1(item->metaObject()->className()).mid(8)));
+  TPagePreview* page = FindPageFor(item->PrintWidth(), item->PrintHeight(), item);
+  page->AddPreviewItem(item, true);
+  ScrollToPage(page);
+  if (OnNewPreviewItem) OnNewPreviewItem(item);
+  item->show();
+}
+
+TPagePreview* TPrintPreview::FindPageFor(int AWidth, int AHeight, IPreviewable* Item) {
+  for (TPagePreview* page : FPages)
+    if (page->CanAccept(AWidth, AHeight, Item)) return page;
+  TPagePreview* page = FPages.Count() > 0 ? FPages.Last() : nullptr;
+  if (!page || page->Items().Count() > 0) page = AddPage();
+  PagesChanged();
+  return page;
+}
+
+TPagePreview* TPrintPreview::PlaceNewItem(IPreviewable* Item) {
+  TPagePreview* page = FindPageFor(Item->GetPrintWidth(), Item->GetPrintHeight(), Item);
+  page->AddPreviewItem(Item->GetItem(), true);
+  return page;
+}
+
+void TPrintPreview::ReflowFrom(int PageIndex) {
+  if (FUpdateLock > 0) {
+    FPendingReflowFrom = std::min(FPendingReflowFrom, PageIndex);
+    return;
+  }
+  bool cleared = false;
+  if (PageIndex >= 0) {
+    for (int i = PageIndex; i < FPages.Count(); ++i) {
+      TPagePreview* page = FPages[i];
+      if (!page->IsAutomatic()) continue;
+      page->ClearItems();
+      cleared = true;
+    }
+  }
+  if (cleared) {
+    for (int i = 0; i < FItems.Count(); ++i) {
+      IPreviewable* item = FItems.Previewable(i);
+      if (!item || item->GetPagePreview() || item->GetOptions().testFlag(poAttached)) continue;
+      PlaceNewItem(item);
+    }
+    for (int i = 0; i < FItems.Count(); ++i)
+      if (IPreviewable* item = FItems.Previewable(i)) item->RepositionAttached();
+  }
+  if (FStreamState == ssIdle) update();
+}
+
+void TPrintPreview::Relayout(TPagePreview* Page, bool Sort) {
+  CheckLayoutType(FDefaultLayoutType);
+  if (FDefaultLayoutType == ltManual) return;
+  if (Sort) {
+    FItems.Sort([](QObject* a, QObject* b) {
+      TPreviewItem* ia = dynamic_cast<TPreviewItem*>(a);
+      TPreviewItem* ib = dynamic_cast<TPreviewItem*>(b);
+      if (!ia || !ib) return false;
+      TPagePreview* pa = ia->PagePreview();
+      TPagePreview* pb = ib->PagePreview();
+      if (!pa || !pb) return !pa && pb;
+      if (pa != pb) return pa->PageIndex() < pb->PageIndex();
+      if (pa->PaperOrientation() == poLandscape) {
+        if (ia->PrintLeft() != ib->PrintLeft()) return ia->PrintLeft() > ib->PrintLeft();
+        return ia->PrintTop() < ib->PrintTop();
+      }
+      if (ia->PrintTop() != ib->PrintTop()) return ia->PrintTop() < ib->PrintTop();
+      return ia->PrintLeft() < ib->PrintLeft();
+    });
+  }
+  ReflowFrom(Page ? FPages.IndexOf(Page) : 0);
+}
+
+void TPrintPreview::SetLayout(const QString& LayoutText, TLayoutType LayoutType) {
+  CheckLayoutType(LayoutType);
+  SetDefaultPageLayout(LayoutText);
+  SetDefaultLayoutType(LayoutType);
+  auto apply = [&](QObject* control, QObject*, const QVariant&, const QVariant&, const QVariant&) {
+    auto* page = static_cast<TPagePreview*>(control);
+    page->SetPageLayout(LayoutText);
+    page->SetLayoutType(LayoutType);
+  };
+  if (FUserOptions.testFlag(uoApplyPageChangesToSelected)) {
+    Iterate(FPages, 1, QVariant(), QVariant(), QVariant(), nullptr, apply);
+    TPagePreview* first = nullptr;
+    for (TPagePreview* page : FPages)
+      if (page->Selected()) {
+        first = page;
+        break;
+      }
+    Relayout(first, false);
+  } else {
+    Iterate(FPages, 0, QVariant(), QVariant(), QVariant(), nullptr, apply);
+    ReflowFrom(0);
+  }
+  Changed(QStringLiteral("Layout type changed"));
+}
+
+void TPrintPreview::ThumbLayout() {
+  SetDefaultLayoutType(ltThumb);
+  SetLayout(TLayout::ThumbsText(FDefaultThumbsAcross, FDefaultThumbsDown), ltThumb);
+}
+
+// --- Change tracking ---------------------------------------------------------------
+
+void TPrintPreview::Changed(const QString& Description) {
+  FPendingChangeText = Description;
+  if (FUpdateLock > 0) {
+    FChangePending = true;
+    return;
+  }
+  FChangePending = false;
+  ++FChangeCount;
+  if (OnChanged) OnChanged(this, Description);
+}
+
+void TPrintPreview::BeginUpdate() { ++FUpdateLock; }
+
+void TPrintPreview::EndUpdate() {
+  if (FUpdateLock <= 0) return;  // an unpaired EndUpdate changes nothing
+  if (--FUpdateLock > 0) return;
+  const int from = FPendingReflowFrom;
+  FPendingReflowFrom = INT_MAX;
+  if (from != INT_MAX) ReflowFrom(from);
+  if (FChangePending) Changed(FPendingChangeText);
+}
+
+void TPrintPreview::ResetModified() {
+  FChangeCount = 0;
+  FSavedAtCount = 0;
+  FPrintedAtCount = 0;
+}
+
+// --- Iteration -----------------------------------------------------------------------
+
+template <class List>
+void TPrintPreview::IterateList(const List& L, int IType, const QVariant& Param1, const QVariant& Param2,
+                                const QVariant& Param3, QObject* ExceptControl, const TIterateCallback& Callback) {
+  if (IType < 0 || IType > 2) throw Exception(QStringLiteral("Unknown IType in 'tPrintPreview.Iterate'."));
+  for (int i = L.Count() - 1; i >= 0; --i) {
+    if (i >= L.Count()) continue;  // the callback freed more than its own element
+    QObject* element = L[i];
+    bool selected;
+    if (auto* page = dynamic_cast<TPagePreview*>(element))
+      selected = page->Selected();
+    else if (auto* item = dynamic_cast<TPreviewItem*>(element))
+      selected = item->Selected();
+    else
+      throw Exception(QStringLiteral("Unknown List object in 'tPrintPreview.Iterate'."));
+    if (IType == 0 || (IType == 1 && selected) || (IType == 2 && !selected))
+      Callback(element, ExceptControl, Param1, Param2, Param3);
+  }
+}
+
+void TPrintPreview::Iterate(const TPages& List, int IType, const QVariant& Param1, const QVariant& Param2,
+                            const QVariant& Param3, QObject* ExceptControl, const TIterateCallback& Callback) {
+  IterateList(List, IType, Param1, Param2, Param3, ExceptControl, Callback);
+}
+
+void TPrintPreview::Iterate(const TPreviewItems& List, int IType, const QVariant& Param1, const QVariant& Param2,
+                            const QVariant& Param3, QObject* ExceptControl, const TIterateCallback& Callback) {
+  IterateList(List, IType, Param1, Param2, Param3, ExceptControl, Callback);
+}
+
+// --- Orientation, display and selection ----------------------------------------------
+
+void TPrintPreview::SetPaperOrientation(TPrinterOrientation Value) {
+  if (Value != FPaperOrientation) {
+    FPaperOrientation = Value;
+    if (OnChangeLayout) OnChangeLayout(this);
+  }
+  Iterate(FPages, 1, QVariant(), QVariant(), QVariant(), nullptr,
+          [this](QObject* control, QObject*, const QVariant&, const QVariant&, const QVariant&) {
+            static_cast<TPagePreview*>(control)->SetPaperOrientation(FPaperOrientation);
+          });
+  Changed(QStringLiteral("Paper orientation"));
+}
+
+void TPrintPreview::ArrangePages() {
+  EnsureDisplayPages();
+  const int shown = FDisplayPagesHorizontal * FDisplayPagesVertical;
+  if (PageCount() - FDisplayPageStart < shown) FDisplayPageStart = std::max(PageCount() - shown, 0);
+  PositionPages();
+}
+
+void TPrintPreview::PositionPages() {
+  const int across = FDisplayPagesHorizontal, down = FDisplayPagesVertical;
+  if (across <= 0 || down <= 0) return;
+  const int cellWidth = width() / across, cellHeight = height() / down;
+  for (int i = 0; i < FPages.Count(); ++i) {
+    TPagePreview* page = FPages[i];
+    const int column = (i - FDisplayPageStart) % across;
+    const int row = (i - FDisplayPageStart) / across;
+    page->setGeometry(cellWidth * column, cellHeight * row, cellWidth, cellHeight);
+    const bool visible = FDisplayPageStart <= i && i < FDisplayPageStart + across * down;
+    page->setVisible(visible);
+    for (int k = 0; k < page->Items().Count(); ++k)
+      if (auto* item = qobject_cast<QWidget*>(page->Items()[k])) item->setVisible(visible);
+  }
+  update();
+}
+
+void TPrintPreview::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  PositionPages();
+}
+
+void TPrintPreview::SetDisplayPagesHorizontal(int Value) {
+  if (Value <= 0) throw Exception(QStringLiteral("DisplayPages value must be greater than 0"));
+  if (Value == FDisplayPagesHorizontal) return;
+  FDisplayPagesHorizontal = Value;
+  ArrangePages();
+  PagesChanged();
+}
+
+void TPrintPreview::SetDisplayPagesVertical(int Value) {
+  if (Value <= 0) throw Exception(QStringLiteral("DisplayPages value must be greater than 0"));
+  if (Value == FDisplayPagesVertical) return;
+  FDisplayPagesVertical = Value;
+  ArrangePages();
+  PagesChanged();
+}
+
+void TPrintPreview::SetDisplayPageStart(int Value) {
+  if (Value != FDisplayPageStart) SetDisplayPageStartEx(Value, true);
+}
+
+void TPrintPreview::SetDisplayPageStartEx(int Value, bool Notify) {
+  FDisplayPageStart = std::max(Value, 0);
+  ArrangePages();
+  if (Notify) PagesChanged();
+}
+
+void TPrintPreview::ScrollToPage(TPagePreview* Page) {
+  const int i = FPages.IndexOf(Page);
+  if (i < 0) return;
+  const int across = FDisplayPagesHorizontal, shown = across * FDisplayPagesVertical;
+  if (i < FDisplayPageStart || FDisplayPageStart < i - shown + 1) SetDisplayPageStart((i / across) * across);
+}
+
+void TPrintPreview::SetSelectedPage(TPagePreview* Value) {
+  FSelectedPage = Value;
+  if (Value) Value->SetSelected(true);
+  PageSelectionChanged(Value);
+}
+
+void TPrintPreview::SetSelectedItem(QObject* Value) {
+  BeginSelectionUpdate();
+  FSelectedItem = Value;
+  if (auto* item = dynamic_cast<TPreviewItem*>(Value)) item->SetSelected(true);
+  ItemSelectionChanged(Value);
+  EndSelectionUpdate();
+}
+
+void TPrintPreview::SelectPage(TPagePreview* Page, bool Exclusive) {
+  if (Page) Page->SetSelected(true);
+  if (Exclusive)
+    for (TPagePreview* other : FPages)
+      if (other != Page) other->SetSelected(false);
+  FSelectedPage = Page;
+  PageSelectionChanged(Page);
+}
+
+void TPrintPreview::SelectItem(QObject* Item, bool Exclusive) {
+  BeginSelectionUpdate();
+  if (Exclusive) SelectOnly(Item);
+  SetSelectedItem(Item);
+  ItemSelectionChanged(Item);
+  if (auto* item = dynamic_cast<TPreviewItem*>(Item))
+    if (item->PagePreview()) SelectPage(item->PagePreview(), Exclusive);
+  EndSelectionUpdate();
+}
+
+void TPrintPreview::SelectOnly(QObject* Control) {
+  Iterate(FItems, 1, QVariant(), QVariant(), QVariant(), Control,
+          [](QObject* element, QObject* except, const QVariant&, const QVariant&, const QVariant&) {
+            if (element != except) static_cast<TPreviewItem*>(element)->SetSelected(false);
+          });
+  if (auto* page = dynamic_cast<TPagePreview*>(Control))
+    PageSelectionChanged(page);
+  else
+    ItemSelectionChanged(Control);
+}
+
+void TPrintPreview::PageSelectionChanged(QObject* Control) {
+  if (Control == FLastPageNotified) return;
+  FLastPageNotified = Control;
+  if (OnPageSelectionChange) OnPageSelectionChange(Control);
+}
+
+void TPrintPreview::ItemSelectionChanged(QObject* Control) {
+  if (FSelectionLock > 0) {
+    FSelectionPending = true;
+    return;
+  }
+  FLastItemNotified = Control;
+  if (OnItemSelectionChange) OnItemSelectionChange(Control);
+  FSelectionPending = false;
+}
+
+void TPrintPreview::EndSelectionUpdate() {
+  if (FSelectionLock > 0) --FSelectionLock;
+  if (FSelectionLock == 0 && FSelectionPending) ItemSelectionChanged(FSelectedItem);
+}
+
+TLayoutType TPrintPreview::CurrentLayoutType() const {
+  return FSelectedPage ? FSelectedPage->LayoutType() : FDefaultLayoutType;
+}
+
+// --- Host hooks and properties -----------------------------------------------------------
+
+void TPrintPreview::Loaded() {
+  if (FStreamState == ssLoading) return;
+  if (OnLoadDefaults) OnLoadDefaults(this);
+  FillPrinterSettings(PrinterSettings, FMarginLeft, FMarginTop, FMarginRight, FMarginBottom, FCentreOnPage);
+  for (TPagePreview* page : FPages) AttachPage(page);
+  ArrangePages();
+  Changed(QStringLiteral("Initial"));
+  ResetModified();
+}
+
+void TPrintPreview::SaveDefaults() {
+  if (OnSaveDefaults) OnSaveDefaults(this);
+}
+
+void TPrintPreview::SetDefaultImageWidth(int Value) {
+  if (Value == FDefaultImageWidth) return;
+  if (Value <= 0) throw Exception(QStringLiteral("FDefaultImageWidth must be greater than 0"));
+  FDefaultImageWidth = Value;
+}
+
+void TPrintPreview::SetDefaultImageHeight(int Value) {
+  if (Value == FDefaultImageHeight) return;
+  if (Value <= 0) throw Exception(QStringLiteral("FDefaultImageHeight must be greater than 0"));
+  FDefaultImageHeight = Value;
+}
+
+void TPrintPreview::SetDefaultThumbsAcross(int Value) {
+  if (Value == FDefaultThumbsAcross) return;
+  if (Value <= 0) throw Exception(QStringLiteral("Thumbs Across must be greater than 0"));
+  FDefaultThumbsAcross = Value;
+}
+
+void TPrintPreview::SetDefaultThumbsDown(int Value) {
+  if (Value == FDefaultThumbsDown) return;
+  if (Value <= 0) throw Exception(QStringLiteral("Thumbs Down must be greater than 0"));
+  FDefaultThumbsDown = Value;
+}
+
+void TPrintPreview::SetDefaultTextWidth(int Value) {
+  if (Value > 0) FDefaultTextWidth = Value;
+}
+
+void TPrintPreview::SetDefaultTextHeight(int Value) {
+  if (Value > 0) FDefaultTextHeight = Value;
+}
+
+void TPrintPreview::SetMarginLeft(int Value) {
+  if (Value > 0) FMarginLeft = Value;
+}
+
+void TPrintPreview::SetMarginRight(int Value) {
+  if (Value > 0) FMarginRight = Value;
+}
+
+void TPrintPreview::SetMarginTop(int Value) {
+  if (Value > 0) FMarginTop = Value;
+}
+
+void TPrintPreview::SetMarginBottom(int Value) {
+  if (Value > 0) FMarginBottom = Value;
+}
+
+void TPrintPreview::SetUserOptions(TUserOptions Value) {
+  if (Value == FUserOptions) return;
+  FUserOptions = Value;
+  update();
+}
+
+void TPrintPreview::SetShowLayout(bool Value) {
+  FUserOptions.setFlag(uoShowLayout, Value);
+  update();
+  for (TPagePreview* page : FPages) page->update();
+}
+
+void TPrintPreview::SetDefaultLayoutType(TLayoutType Value) {
+  CheckLayoutType(Value);
+  if (Value == FDefaultLayoutType) return;
+  FDefaultLayoutType = Value;
+  if (Value < ltAutoByLayout) FDefaultPageLayout.clear();
+}
