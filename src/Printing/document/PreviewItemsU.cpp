@@ -3,6 +3,7 @@
 #include "platform/Exceptions.h"
 
 #include <QMouseEvent>
+#include <QPainter>
 
 bool DifferInOrientation(double A, double B, bool Strict) {
   auto sign = [](double v) { return (v > 0) - (v < 0); };
@@ -117,7 +118,7 @@ void TPreviewItem::SetPagePreview(TPagePreview* Value) {
   if (Value) {
     FreeNotification(Value);
     FLayoutType = Value->LayoutType();
-    setVisible(Value->isVisible());
+    setVisible(!Value->isHidden());
   }
   FOptions.setFlag(poNeverBeenOnPage, false);
 }
@@ -188,6 +189,11 @@ void TPreviewItem::ScreenToPrint() {
 }
 
 void TPreviewItem::SetPrintBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+  // No geometry beyond what any paper could hold, and never an empty item.
+  ALeft = std::clamp(ALeft, -MaxPrintLength, MaxPrintLength);
+  ATop = std::clamp(ATop, -MaxPrintLength, MaxPrintLength);
+  AWidth = std::clamp(AWidth, 1, MaxPrintLength);
+  AHeight = std::clamp(AHeight, 1, MaxPrintLength);
   if (FPageChanged || ALeft != FPrintLeft || ATop != FPrintTop || AWidth != FPrintWidth || AHeight != FPrintHeight) {
     FPrintLeft = ALeft;
     FPrintTop = ATop;
@@ -204,19 +210,68 @@ void TPreviewItem::SetPrintBounds(int ALeft, int ATop, int AWidth, int AHeight) 
 
 void TPreviewItem::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
   if (ALeft == x() && ATop == y() && AWidth == width() && AHeight == height()) return;
-  setGeometry(ALeft, ATop, AWidth, AHeight);
+  setGeometry(ALeft, ATop, std::max(AWidth, 0), std::max(AHeight, 0));
   if (!FInScreenUpdate && !FInPrintUpdate) {
+    // Moved or sized on screen: the print side follows.
     FInScreenUpdate = true;
-    try {
-      ScreenToPrint();
-    } catch (...) {
+    TPrintPreview* doc = FPrintPreview;
+    if (doc) doc->BeginUpdate();
+    TPagePreview* relayoutPage = nullptr;
+    auto finish = [&] {
       FInScreenUpdate = false;
+      if (doc) doc->EndUpdate();
+      RepositionAttached();
+    };
+    try {
+      if (TPagePreview* p = FPagePreview) {
+        relayoutPage = p;
+        if (ALeft < p->x() || ATop < p->y() || ALeft > p->Right() || ATop > p->Bottom()) {
+          TPagePreview* q = doc ? doc->PageAtItem(this) : p;
+          if (q && q != p) {
+            try {
+              p->RemoveFromLayout(this);
+            } catch (const LayoutException&) {
+            }
+            try {
+              q->AddPreviewItem(this, false);
+            } catch (const LayoutException&) {
+            }
+            const int ip = doc ? doc->Pages().IndexOf(p) : -1;
+            const int iq = doc ? doc->Pages().IndexOf(q) : -1;
+            relayoutPage = (ip >= 0 && ip < iq) || iq < 0 ? p : q;
+          }
+        }
+      }
+      ScreenToPrint();
+      if (FStreamState != ssLoading && doc) {
+        if (relayoutPage && doc->Pages().Contains(relayoutPage)) doc->Relayout(relayoutPage, true);
+        doc->Changed(QStringLiteral("Item size/position"));
+      }
+      if (IsAttached() && OnCaptionMoved) OnCaptionMoved(relayoutPage ? relayoutPage : GetPagePreview());
+    } catch (...) {
+      finish();
       throw;
     }
-    FInScreenUpdate = false;
-    RepositionAttached();
+    finish();
   }
+  FireVisibleResize();
+}
+
+void TPreviewItem::FireVisibleResize() {
   if (OnVisibleResize) OnVisibleResize(this);
+  if (FAttachedPreviewItem && FAttachedPreviewItem->OnVisibleResize)
+    FAttachedPreviewItem->OnVisibleResize(FAttachedPreviewItem);
+}
+
+void TPreviewItem::setVisible(bool Visible) {
+  const bool changed = Visible == isHidden();
+  QWidget::setVisible(Visible);
+  if (changed && !IsDestroying()) FireVisibleResize();
+}
+
+int TPreviewItem::TotalRotation() const {
+  if (!FPagePreview) return FIntRotation;
+  return (FPagePreview->Rotation() + FIntRotation) % 4;
 }
 
 void TPreviewItem::Rotate(int QuarterTurns) {
@@ -252,8 +307,8 @@ void TPreviewItem::SetPrintDimensions(int AWidth, int AHeight, unsigned Flags) {
     }
   }
   if ((Flags & sdKeepAspect) && r != 0) FitToAspectRatio(AWidth, AHeight, false, r);
-  FPrintHeight = AHeight;
-  FPrintWidth = AWidth;
+  FPrintHeight = std::clamp(AHeight, 1, MaxPrintLength);
+  FPrintWidth = std::clamp(AWidth, 1, MaxPrintLength);
   UpdateScreenBounds(15);
   if (!(Flags & sdNoRelayout) && FPagePreview) FPagePreview->Relayout(true);
 }
@@ -302,6 +357,96 @@ void TPreviewItem::RepositionAttached(int CaptionWidth, int CaptionHeight) {
   // Moving a caption along with its item is not built yet.
   Q_UNUSED(CaptionWidth);
   Q_UNUSED(CaptionHeight);
+}
+
+void TPreviewItem::SetPrintDimensionsFixed(int AWidth, int AHeight, unsigned Flags) {
+  SetPrintDimensions(AWidth, AHeight, Flags);
+  FOptions.setFlag(poCanAutoSize, false);
+}
+
+void TPreviewItem::Fit(bool FitWidth, bool FitHeight) {
+  TPagePreview* page = FPagePreview;
+  if (!page) return;
+  const bool side = page->LyingOnSide();
+  const double r = AspectRatio();
+  const int pw = page->PrintableWidth();
+  const int ph = page->PrintableHeight();
+  int w, h;
+  if (side ? FitHeight : FitWidth)
+    w = pw;
+  else
+    w = r > 0 ? Trunc(r * ph + 0.5) : FPrintWidth;
+  if (side ? FitWidth : FitHeight)
+    h = ph;
+  else
+    h = r > 0 ? Trunc(pw / r + 0.5) : FPrintHeight;
+  const bool turn = FitWidth && FitHeight && h != 0 && DifferInOrientation(static_cast<double>(w) / h, r, true);
+  FitToAspectRatio(w, h, turn, r);
+  SetPrintDimensions(std::max(w, 1), std::max(h, 1), turn ? static_cast<unsigned>(sdRotateToBox) : 0u);
+  Centre(FitWidth, FitHeight);
+  RepositionAttached();
+}
+
+void TPreviewItem::Centre(bool Horizontally, bool Vertically) {
+  TPagePreview* page = FPagePreview;
+  if (!page) return;
+  const bool side = page->LyingOnSide();
+  if (side ? Vertically : Horizontally)
+    FPrintLeft = std::max((page->PaperWidth() - FPrintWidth) / 2, page->PrinterSettings.MarginLeft);
+  if (side ? Horizontally : Vertically)
+    FPrintTop = std::max((page->PaperLength() - FPrintHeight) / 2, page->PrinterSettings.MarginTop);
+  UpdateScreenBounds(1 | 2);
+  RepositionAttached();
+}
+
+QImage TPreviewItem::RotateBitmap(const QImage& Bitmap, int QuarterTurns) {
+  QuarterTurns = ((QuarterTurns % 4) + 4) % 4;
+  if (OnRotateBitmap) {
+    QImage copy = Bitmap.copy();
+    bool handled = false;
+    OnRotateBitmap(handled, copy, QuarterTurns);
+    if (handled) return copy;
+  }
+  if (QuarterTurns == 0) return Bitmap;
+  QImage source = Bitmap.format() == QImage::Format_RGB888 ? Bitmap : Bitmap.convertToFormat(QImage::Format_RGB888);
+  const int w = source.width(), h = source.height();
+  QImage out = QuarterTurns == 2 ? QImage(w, h, QImage::Format_RGB888) : QImage(h, w, QImage::Format_RGB888);
+  if (out.isNull() || source.isNull()) return out;
+  for (int y = 0; y < h; ++y) {
+    const uchar* src = source.constScanLine(y);
+    for (int x = 0; x < w; ++x) {
+      int tx, ty;
+      switch (QuarterTurns) {
+        case 1: tx = h - 1 - y; ty = x; break;       // clockwise
+        case 2: tx = w - 1 - x; ty = h - 1 - y; break;
+        default: tx = y; ty = w - 1 - x; break;      // counter-clockwise
+      }
+      uchar* dst = out.scanLine(ty) + 3 * tx;
+      dst[0] = src[3 * x];
+      dst[1] = src[3 * x + 1];
+      dst[2] = src[3 * x + 2];
+    }
+  }
+  return out;
+}
+
+void TPreviewItem::paintEvent(QPaintEvent* Event) {
+  Q_UNUSED(Event);
+  QPainter p(this);
+  PaintContent(p);
+  if (FAttachedPreviewItem) FAttachedPreviewItem->update();
+  if (FSelected) PaintSelection(p);
+}
+
+void TPreviewItem::PaintSelection(QPainter& Canvas) {
+  Canvas.setBrush(Qt::NoBrush);
+  Canvas.setPen(QPen(Qt::black, 2, Qt::DashLine));
+  Canvas.drawRect(QRect(1, 1, width() - 2, height() - 2));
+  Canvas.setPen(QPen(Qt::black, 1));
+  Canvas.setBrush(Qt::red);
+  const int r = width() - 5, b = height() - 5;
+  for (const QPoint& c : {QPoint(0, 0), QPoint(r, 0), QPoint(0, b), QPoint(r, b)})
+    Canvas.drawRect(QRect(c, QSize(4, 4)));
 }
 
 void TPreviewItem::mousePressEvent(QMouseEvent* Event) {

@@ -18,6 +18,10 @@ enum TSetDimensionsFlag : unsigned {
   sdNoRelayout = 8,     // do not re-lay the page afterwards
 };
 
+// The longest print length an item may have: beyond the paper of a poster
+// of a hundred A0 sheets. Larger sizes are cut down to it.
+constexpr int MaxPrintLength = 100 * 11890;
+
 // UpdateScreenBounds components.
 enum TScreenComponent : int { sbLeft = 1, sbTop = 2, sbWidth = 4, sbHeight = 8, sbAll = 15 };
 
@@ -44,6 +48,9 @@ public:
   int PrintRight() const { return FPrintLeft + FPrintWidth; }
   int PrintBottom() const { return FPrintTop + FPrintHeight; }
   int _IntRotation() const { return FIntRotation; }
+  // The quarter turns in which the content is drawn on screen: the page's
+  // turn and the item's own.
+  Q_INVOKABLE int TotalRotation() const;
 
   bool Selected() const { return FSelected; }
   void SetSelected(bool Value);
@@ -74,6 +81,9 @@ public:
   TContextPopupEvent OnContextPopup;
   TOnRotateBitmap OnRotateBitmap;
   TOnPrintImage OnPrintImage;
+  // A caption was moved on screen: the page (or nullptr) is to be laid out
+  // again a little later, once the move is over.
+  std::function<void(TPagePreview* Page)> OnCaptionMoved;
 
   // IPreviewable.
   void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
@@ -119,6 +129,18 @@ public:
 
   // The part of the layout cell left for the item itself.
   TLayoutPosition GetItemLayoutRect(int CaptionWidth, int CaptionHeight);
+  // SetPrintDimensions for a size the user gave: the item no longer sizes
+  // itself.
+  void SetPrintDimensionsFixed(int AWidth, int AHeight, unsigned Flags);
+  // Fits the item to the page's printable area (flags in screen terms),
+  // and centres it.
+  void Fit(bool FitWidth, bool FitHeight);
+  void Centre(bool Horizontally, bool Vertically);
+  // The bitmap turned by quarter turns clockwise (the rotation handler may
+  // do it); 0 answers the bitmap itself.
+  QImage RotateBitmap(const QImage& Bitmap, int QuarterTurns);
+
+  void setVisible(bool Visible) override;
 
 protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
@@ -126,6 +148,12 @@ protected:
   void mouseReleaseEvent(QMouseEvent* Event) override;
   // Maps the control's screen bounds back to print geometry.
   void ScreenToPrint();
+  void paintEvent(QPaintEvent* Event) override;
+  // The item's own content; the base draws nothing.
+  virtual void PaintContent(QPainter& Canvas) { Q_UNUSED(Canvas); }
+  // The frame of a selected item.
+  void PaintSelection(QPainter& Canvas);
+  void FireVisibleResize();
 
   int FPrintLeft = 0, FPrintTop = 0, FPrintWidth = 0, FPrintHeight = 0;
   float FScale = 1.0f;
