@@ -336,20 +336,73 @@ void TPagePreview::paintEvent(QPaintEvent* Event) {
   Q_UNUSED(Event);
   QPainter p(this);
   const int pw = Pen.width();
+  const int grow = pw == 0 ? 0 : 1;
+  // Qt's rectangles run one pixel further than their width: take it off.
+  const QRect paper(FDisplayleft + pw / 2, FDisplayTop + pw / 2, FDisplayWidth - pw + grow - 1,
+                    FDisplayHeight - pw + grow - 1);
   p.setPen(Pen);
   p.setBrush(Brush);
-  const int adjust = pw == 0 ? 0 : 1;
-  p.drawRect(FDisplayleft + pw / 2, FDisplayTop + pw / 2, FDisplayWidth - pw + adjust - 1,
-             FDisplayHeight - pw + adjust - 1);
+  p.drawRect(paper);
+
   if (FSelected) {
-    const QColor silver(192, 192, 192);
+    const QColor silver(192, 192, 192);  // 12632256
     p.setPen(QPen(silver, 2));
     p.setBrush(Qt::NoBrush);
-    const QRect r(FDisplayleft, FDisplayTop, FDisplayWidth, FDisplayHeight);
-    p.drawRect(r);
+    p.drawRect(paper);
+    p.setPen(Qt::NoPen);
     p.setBrush(silver);
-    for (const QPoint& c : {r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()})
+    for (const QPoint& c : {paper.topLeft(), paper.topRight(), paper.bottomLeft(), paper.bottomRight()})
       p.drawRect(QRect(c - QPoint(2, 2), QSize(5, 5)));
+  }
+
+  const double s = FScale;
+  if (FPrintPreview && FPrintPreview->UserOptions().testFlag(uoShowLayout) && s > 0) {
+    const bool debug = FPrintPreview->UserOptions().testFlag(uoDebug);
+    p.setBrush(debug ? QColor(0, 128, 0) : QColor(Qt::white));  // 32768 with uoDebug
+    p.setPen(QPen(Qt::black, 1));
+    const TRectangleList& free = FLayout.FreeRects();
+    for (int i = 0; i < free.Count(); ++i) {
+      const TRectangle& r = *free[i];
+      QRect screen;
+      if (FRotation == 0) {
+        screen.setCoords(Trunc(r.Left * s + FDisplayleft), Trunc(r.Top * s + FDisplayTop),
+                         Trunc(r.Right() * s + FDisplayleft) - 1, Trunc(r.Bottom() * s + FDisplayTop) - 1);
+      } else {
+        screen.setCoords(Trunc(r.Top * s + FDisplayleft), Trunc(FDisplayTop + FDisplayHeight - r.Right() * s),
+                         Trunc(r.Bottom() * s + FDisplayleft) - 1,
+                         Trunc(FDisplayTop + FDisplayHeight - r.Left * s) - 1);
+      }
+      p.drawRect(screen);
+      // The number's top left corner 10 pixels left of and above the centre.
+      p.drawText(screen.center() - QPoint(10, 10) + QPoint(0, p.fontMetrics().ascent()), QString::number(i + 1));
+    }
+  }
+
+  // Where the sheets of a poster meet.
+  const int paperW = PaperWidth(), paperL = PaperLength();
+  if ((FSheetsX > 1 || FSheetsY > 1) && paperW > 0 && paperL > 0) {
+    p.setPen(QPen(Qt::black, 0));
+    const TPrinterSettings& st = PrinterSettings;
+    const int left = FDisplayleft, top = FDisplayTop, right = FDisplayleft + FDisplayWidth,
+              bottom = FDisplayTop + FDisplayHeight;
+    for (int i = 1; i < FSheetsX; ++i) {
+      if (FRotation == 0) {
+        const int x = left + Trunc(static_cast<double>(FDisplayWidth) / paperW * i * (st.UsableWidth + st.MarginLeft));
+        p.drawLine(x, top, x, bottom);
+      } else {
+        const int y = top + Trunc(static_cast<double>(FDisplayHeight) / paperW * i * (st.UsableWidth + st.MarginLeft));
+        p.drawLine(left, y, right, y);
+      }
+    }
+    for (int i = 1; i < FSheetsY; ++i) {
+      if (FRotation == 0) {
+        const int y = top + Trunc(static_cast<double>(FDisplayHeight) / paperL * i * (st.UsableHeight + st.MarginTop));
+        p.drawLine(left, y, right, y);
+      } else {
+        const int x = left + Trunc(static_cast<double>(FDisplayWidth) / paperL * i * (st.UsableHeight + st.MarginTop));
+        p.drawLine(x, top, x, bottom);
+      }
+    }
   }
 }
 
@@ -749,7 +802,11 @@ void TPrintPreview::PositionPages() {
     TPagePreview* page = FPages[i];
     const int column = (i - FDisplayPageStart) % across;
     const int row = (i - FDisplayPageStart) / across;
-    page->setGeometry(cellWidth * column, cellHeight * row, cellWidth, cellHeight);
+    const QRect bounds(cellWidth * column, cellHeight * row, cellWidth, cellHeight);
+    if (page->geometry() != bounds) {
+      page->setGeometry(bounds);
+      page->CalcDisplay();  // a hidden control gets no resize event
+    }
     const bool visible = FDisplayPageStart <= i && i < FDisplayPageStart + across * down;
     page->setVisible(visible);
     for (int k = 0; k < page->Items().Count(); ++k)
@@ -794,6 +851,27 @@ void TPrintPreview::ScrollToPage(TPagePreview* Page) {
   if (i < 0) return;
   const int across = FDisplayPagesHorizontal, shown = across * FDisplayPagesVertical;
   if (i < FDisplayPageStart || FDisplayPageStart < i - shown + 1) SetDisplayPageStart((i / across) * across);
+}
+
+void TPrintPreview::NextPages() {
+  const int across = FDisplayPagesHorizontal;
+  const int v = across * (FDisplayPageStart / across + 1);
+  if (PageCount() - 1 >= v) SetDisplayPageStart(v);
+}
+
+void TPrintPreview::PriorPages() {
+  const int across = FDisplayPagesHorizontal;
+  SetDisplayPageStart(std::max((FDisplayPageStart / across - 1) * across, 0));
+}
+
+void TPrintPreview::LastPages() {
+  const int across = FDisplayPagesHorizontal;
+  SetDisplayPageStart(((PageCount() - 1) / across) * across);
+}
+
+void TPrintPreview::FreeHiddenCaches(bool All) {
+  for (int i = 0; i < FPages.Count(); ++i)
+    if (i < FDisplayPageStart || i > DisplayPageEnd()) FPages[i]->FreeItemCaches(All);
 }
 
 void TPrintPreview::SetSelectedPage(TPagePreview* Value) {
@@ -859,6 +937,74 @@ void TPrintPreview::ItemSelectionChanged(QObject* Control) {
 void TPrintPreview::EndSelectionUpdate() {
   if (FSelectionLock > 0) --FSelectionLock;
   if (FSelectionLock == 0 && FSelectionPending) ItemSelectionChanged(FSelectedItem);
+}
+
+void TPrintPreview::SelectItems(int Mode) {
+  BeginSelectionUpdate();
+  for (int i = 0; i < FItems.Count(); ++i) {
+    TPreviewItem* item = FItems.Item(i);
+    if (!item) continue;
+    switch (Mode) {
+      case 0: item->SetSelected(false); break;
+      case 1: item->SetSelected(true); break;
+      case 2: {
+        const int page = item->PageIndex();
+        if (page >= FDisplayPageStart && page <= DisplayPageEnd()) item->SetSelected(true);
+        break;
+      }
+      case 3: item->SetSelected(!item->Selected()); break;
+      default: break;
+    }
+  }
+  if (Mode == 0) {
+    SetSelectedItem(nullptr);
+  } else if (Mode == 3 || !FSelectedItem) {
+    TPreviewItem* first = FirstSelectedItem();
+    if (Mode == 3 || first) SetSelectedItem(first);
+  }
+  EndSelectionUpdate();
+  Changed(QStringLiteral("Selected item(s)"));
+}
+
+void TPrintPreview::SelectPages(int Mode) {
+  for (int i = 0; i < FPages.Count(); ++i) {
+    TPagePreview* page = FPages[i];
+    switch (Mode) {
+      case 0: page->SetSelected(false); break;
+      case 1: page->SetSelected(true); break;
+      case 2:
+        if (i >= FDisplayPageStart && i <= DisplayPageEnd()) page->SetSelected(true);
+        break;
+      case 3: page->SetSelected(!page->Selected()); break;
+      default: break;
+    }
+  }
+  if (Mode == 0) {
+    SetSelectedPage(nullptr);
+  } else if (Mode == 3 || !FSelectedPage) {
+    TPagePreview* first = FirstSelectedPage();
+    if (Mode == 3 || first) SetSelectedPage(first);
+  }
+  Changed(QStringLiteral("Select page(s)"));
+}
+
+TPreviewItem* TPrintPreview::FirstSelectedItem() const {
+  for (int i = 0; i < FItems.Count(); ++i)
+    if (TPreviewItem* item = FItems.Item(i); item && item->Selected()) return item;
+  return nullptr;
+}
+
+TPagePreview* TPrintPreview::FirstSelectedPage() const {
+  for (TPagePreview* page : FPages)
+    if (page->Selected()) return page;
+  return nullptr;
+}
+
+int TPrintPreview::SelectedCount() const {
+  int n = 0;
+  for (int i = 0; i < FItems.Count(); ++i)
+    if (TPreviewItem* item = FItems.Item(i); item && item->Selected()) ++n;
+  return n;
 }
 
 TLayoutType TPrintPreview::CurrentLayoutType() const {

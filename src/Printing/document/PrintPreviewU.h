@@ -437,6 +437,11 @@ public:
   int DisplayPageEnd() const { return FDisplayPageStart + FDisplayPagesHorizontal * FDisplayPagesVertical - 1; }
   void SetDisplayPageStartEx(int Value, bool Notify);
   void ScrollToPage(TPagePreview* Page);
+  void NextPages();
+  void PriorPages();
+  void LastPages();
+  // Frees the bitmaps of the items on the pages not shown.
+  void FreeHiddenCaches(bool All);
   TPagePreview* SelectedPage() const { return FSelectedPage; }
   void SetSelectedPage(TPagePreview* Value);
   QObject* SelectedItem() const { return FSelectedItem; }
@@ -448,6 +453,12 @@ public:
   void ItemSelectionChanged(QObject* Control);
   void BeginSelectionUpdate() { ++FSelectionLock; }
   void EndSelectionUpdate();
+  // Selection modes: 0 none, 1 all, 2 those on the pages shown, 3 invert.
+  void SelectItems(int Mode);
+  void SelectPages(int Mode);
+  TPreviewItem* FirstSelectedItem() const;
+  TPagePreview* FirstSelectedPage() const;
+  int SelectedCount() const;
   TLayoutType CurrentLayoutType() const;
 
   // Host hooks.
