@@ -3,6 +3,9 @@
 #include "Printing/document/PreviewItemsU.h"
 #include "platform/Exceptions.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -594,6 +597,138 @@ void TPrintPreview::RefreshPrinterSettings() {
     page->UpdatePrinterSettings();
     page->CalcDisplay();
   }
+}
+
+// --- Adding items and the commands on the selected items ----------------------------
+
+IPreviewable* TPrintPreview::AddFile(QString FileName, unsigned Flags) {
+  if (OnTranslateFileName) OnTranslateFileName(this, FileName);
+  auto* image = new TPreviewImage(Owner());
+  image->SetPrintPreview(this);
+  image->LoadFromFile(FileName);
+  image->SetDescription(QFileInfo(FileName).fileName());
+  return AddImageItem(image, Flags);
+}
+
+IPreviewable* TPrintPreview::AddBitmap(const QString& Description, const QImage& Bitmap, unsigned Flags) {
+  auto* image = new TPreviewImage(Owner());
+  image->SetPrintPreview(this);
+  try {
+    image->CopyBitmap(Bitmap);
+  } catch (...) {
+    delete image;
+    throw;
+  }
+  image->SetDescription(Description);
+  return AddImageItem(image, Flags);
+}
+
+IPreviewable* TPrintPreview::AddImageItem(TPreviewItem* Image, unsigned Flags) {
+  Image->SetPrintDimensions(FDefaultImageWidth, FDefaultImageHeight, sdKeepAspect | sdSwapToContent | sdNoRelayout);
+  TPreviewableOptions options = Image->GetOptions();
+  options.setFlag(poCanAutoRotate, FUserOptions.testFlag(uoCanRotate) && !(Flags & afNoAutoRotate));
+  options.setFlag(poCanAutoSize, FUserOptions.testFlag(uoCanResize));
+  Image->SetOptions(options);
+  AddItemToPrintQueue(Image);
+  if (Flags & afAttachText) {
+    Image->CreateCaption();
+    TPagePreview* page = Image->PagePreview();
+    if (page && page->IsAutomatic() && !Image->IsCellLayout()) Relayout(page, false);
+  }
+  SelectItem(Image, !(Flags & afKeepSelection));
+  // Let the window breathe between pictures: commands may run here, and
+  // may even take the new item away again.
+  const QPointer<TPreviewItem> guard = Image;
+  QCoreApplication::processEvents();
+  Changed(QStringLiteral("Add File(s)"));
+  return guard ? static_cast<IPreviewable*>(guard.data()) : nullptr;
+}
+
+bool TPrintPreview::MatchesMasks(const QString& Name, const QString& Masks) {
+  if (Masks == QLatin1String("*.*") || Masks == QLatin1String("*.*;")) return true;
+  const QString fileName = QFileInfo(Name).fileName();
+  const int dot = static_cast<int>(fileName.lastIndexOf(QLatin1Char('.')));
+  QString ext = dot >= 0 ? fileName.mid(dot).toUpper() : QString();
+  if (ext.isEmpty() || ext == QLatin1String(".")) ext = QStringLiteral(".AAA");
+  return (Masks.toUpper() + QLatin1Char(';')).contains(ext + QLatin1Char(';'));
+}
+
+void TPrintPreview::AddFromDirectory(const QString& Directory, const QString& Masks, unsigned Flags) {
+  TUpdateGuard guard(*this);
+  QDir dir(Directory);
+  if (Directory.isEmpty() || !dir.exists()) throw Exception(QStringLiteral("Invalid Directory: %1").arg(Directory));
+  QStringList files;
+  const QStringList entries =
+      dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Unsorted);
+  for (const QString& entry : entries) {
+    if (!MatchesMasks(entry, Masks)) continue;
+    const QString path = dir.filePath(entry);
+    files << path;
+    if (OnProgress) OnProgress(this, QStringLiteral("Found file: ") + path, 0);
+  }
+  const QString adding = QStringLiteral("Adding files from directory: ") + Directory;
+  if (OnProgress) OnProgress(this, adding, 0);
+  for (int i = 0; i < files.size(); ++i) {
+    AddFile(files[i], Flags);
+    if (OnProgress) OnProgress(this, adding, static_cast<float>(i + 1) / files.size());
+  }
+  if (OnProgress) OnProgress(this, QStringLiteral("Adding files from directory: Complete"), 0);
+}
+
+void TPrintPreview::DeleteSelected() {
+  TPreviewItem* first = FirstSelectedItem();
+  if (!first) return;
+  TPagePreview* page = first->PagePreview();
+  const QPointer<TPagePreview> pageGuard = page;
+  for (int i = FItems.Count() - 1; i >= 0; --i) {
+    if (i >= FItems.Count()) continue;
+    TPreviewItem* item = FItems.Item(i);
+    if (!item || !item->Selected()) continue;
+    try {
+      delete item;
+    } catch (...) {
+      // one item that cannot go does not keep the others
+    }
+  }
+  Relayout(pageGuard.data(), false);
+  SetSelectedItem(nullptr);
+  Changed(QStringLiteral("Item(s) delete"));
+}
+
+void TPrintPreview::RotateSelected(int QuarterTurns) {
+  TPreviewItem* first = FirstSelectedItem();
+  if (!first) return;
+  TPagePreview* page = first->PagePreview();
+  for (int i = 0; i < FItems.Count(); ++i) {
+    TPreviewItem* item = FItems.Item(i);
+    if (!item || !item->Selected()) continue;
+    item->Rotate(QuarterTurns);
+    item->SetOptions(item->GetOptions() & ~TPreviewableOptions(poCanAutoRotate));
+  }
+  if (QuarterTurns == 1 || QuarterTurns == 3) Relayout(page, false);
+  Changed(QStringLiteral("Rotate"));
+}
+
+void TPrintPreview::ResizeSelected(int AWidth, int AHeight, unsigned Flags) {
+  {
+    TUpdateGuard guard(*this);
+    for (int i = 0; i < FItems.Count(); ++i) {
+      TPreviewItem* item = FItems.Item(i);
+      if (item && item->Selected()) item->SetPrintDimensionsFixed(AWidth, AHeight, Flags);
+    }
+  }
+  Changed(QStringLiteral("Item(s) resize"));
+}
+
+void TPrintPreview::FitItems(int IType, bool FitWidth, bool FitHeight) {
+  {
+    TUpdateGuard guard(*this);
+    Iterate(FItems, IType, QVariant(), QVariant(), QVariant(), nullptr,
+            [&](QObject* element, QObject*, const QVariant&, const QVariant&, const QVariant&) {
+              static_cast<TPreviewItem*>(element)->Fit(FitWidth, FitHeight);
+            });
+  }
+  Changed(QStringLiteral("Item(s) resize"));
 }
 
 // --- Items and placement -----------------------------------------------------------

@@ -81,6 +81,13 @@ using PrintPreviewTypes::TUserOption;
 using PrintPreviewTypes::TUserOptions;
 using namespace PrintPreviewTypes;  // the enumeration values (ltManual, bcCompressed, ...)
 
+// Flags of the adding operations.
+enum TAddFlag : unsigned {
+  afAttachText = 1,     // attach a caption showing the item's description
+  afNoAutoRotate = 2,   // keep the layout from turning the picture
+  afKeepSelection = 4,  // add the new item to the selection
+};
+
 // Quarter turns clockwise, 0 to 3.
 using TRotation = int;
 // Resampling options of the resample handler (passed empty).
@@ -396,6 +403,20 @@ public:
   void RefreshPrinterSettings();
   QString UniqueName(const QString& Prefix);
   TPrinterSettings PrinterSettings;
+
+  // Adding items and the commands on the selected items.
+  IPreviewable* AddFile(QString FileName, unsigned Flags);
+  IPreviewable* AddBitmap(const QString& Description, const QImage& Bitmap, unsigned Flags);
+  // Adds every entry of the folder whose extension is in Masks ("*.JPG;*.PNG;"
+  // or "*.*"). Fails with "Invalid Directory: %s".
+  void AddFromDirectory(const QString& Directory, const QString& Masks, unsigned Flags);
+  IPreviewable* AddImageItem(TPreviewItem* Image, unsigned Flags);
+  void DeleteSelected();
+  void RotateSelected(int QuarterTurns);
+  void ResizeSelected(int AWidth, int AHeight, unsigned Flags);
+  void FitItems(int IType, bool FitWidth, bool FitHeight);
+  // Whether a name matches the masks of AddFromDirectory.
+  static bool MatchesMasks(const QString& Name, const QString& Masks);
 
   // Items and placement.
   void AddItemToPrintQueue(QObject* Item);
