@@ -77,6 +77,119 @@ bool LooksLikeTga(const QByteArray& Data) {
   return width > 0 && height > 0;
 }
 
+quint32 Le16(const QByteArray& D, qsizetype I) { return ByteAt(D, I) | (quint32(ByteAt(D, I + 1)) << 8); }
+quint32 Le32(const QByteArray& D, qsizetype I) { return Le16(D, I) | (Le16(D, I + 2) << 16); }
+
+[[noreturn]] void Truncated(TImageFormat Format) {
+  throw EImageError(QStringLiteral("Unable to read the %1 picture: the file ends early").arg(FormatName(Format)));
+}
+
+// Qt's readers take some truncated files without a word and do not always
+// tell the size before they allocate it: for those formats the header is
+// checked here first.
+void CheckBmp(const QByteArray& D) {
+  if (D.size() < 26) Truncated(TImageFormat::Bmp);
+  const quint32 offset = Le32(D, 10);
+  const quint32 headerSize = Le32(D, 14);
+  qint64 width, height, bits, compression = 0;
+  if (headerSize == 12) {
+    width = Le16(D, 18);
+    height = Le16(D, 20);
+    bits = Le16(D, 24);
+  } else {
+    if (D.size() < 34) Truncated(TImageFormat::Bmp);
+    width = qint32(Le32(D, 18));
+    height = qint32(Le32(D, 22));
+    bits = Le16(D, 28);
+    compression = Le32(D, 30);
+  }
+  height = height < 0 ? -height : height;
+  CheckSize(width, height);
+  // Stored pixels (also with bit fields): the file must hold every line.
+  if (compression == 0 || compression == 3 || compression == 6) {
+    const qint64 line = (width * bits + 31) / 32 * 4;
+    if (qint64(offset) + line * height > D.size()) Truncated(TImageFormat::Bmp);
+  }
+}
+
+// Walks the blocks up to the end of the first picture.
+void CheckGif(const QByteArray& D) {
+  if (D.size() < 13) Truncated(TImageFormat::Gif);
+  CheckSize(Le16(D, 6), Le16(D, 8));
+  qsizetype at = 13;
+  if (ByteAt(D, 10) & 0x80) at += 3 << ((ByteAt(D, 10) & 7) + 1);
+  auto skipBlocks = [&] {
+    for (;;) {
+      if (at >= D.size()) Truncated(TImageFormat::Gif);
+      const int n = ByteAt(D, at++);
+      if (n == 0) return;
+      at += n;
+    }
+  };
+  for (;;) {
+    if (at >= D.size()) Truncated(TImageFormat::Gif);
+    const quint8 kind = ByteAt(D, at++);
+    if (kind == 0x21) {
+      ++at;  // label
+      skipBlocks();
+    } else if (kind == 0x2C) {
+      if (at + 9 > D.size()) Truncated(TImageFormat::Gif);
+      CheckSize(Le16(D, at + 4), Le16(D, at + 6));
+      const quint8 flags = ByteAt(D, at + 8);
+      at += 9;
+      if (flags & 0x80) at += 3 << ((flags & 7) + 1);
+      ++at;  // code size
+      skipBlocks();
+      return;
+    } else {
+      throw EImageError(QStringLiteral("Unable to read the GIF picture: no picture in the file"));
+    }
+  }
+}
+
+void CheckPnm(const QByteArray& D) {
+  // "P<n>", then width and height as decimal numbers between blanks and
+  // comments.
+  qsizetype at = 2;
+  qint64 size[2] = {0, 0};
+  for (qint64& value : size) {
+    for (;;) {
+      while (at < D.size() && QByteArrayView(" \t\r\n").contains(D.at(at))) ++at;
+      if (at < D.size() && D.at(at) == '#') {
+        while (at < D.size() && D.at(at) != '\n') ++at;
+        continue;
+      }
+      break;
+    }
+    if (at >= D.size() || D.at(at) < '0' || D.at(at) > '9') Truncated(TImageFormat::Pnm);
+    while (at < D.size() && D.at(at) >= '0' && D.at(at) <= '9' && value < (qint64(1) << 40))
+      value = value * 10 + (D.at(at++) - '0');
+  }
+  CheckSize(size[0], size[1]);
+}
+
+// Qt reads only TGA files with the footer of version 2, which the older
+// (and most common) files do not carry: they get one.
+QByteArray WithTgaFooter(const QByteArray& D) {
+  static const QByteArray signature("TRUEVISION-XFILE.\0", 18);
+  if (D.size() < 18) Truncated(TImageFormat::Tga);
+  const qint64 width = Le16(D, 12), height = Le16(D, 14);
+  CheckSize(width, height);
+  const bool footer = D.endsWith(signature);
+  const quint8 type = ByteAt(D, 2);
+  if (type == 1 || type == 2 || type == 3) {
+    // Stored pixels: the file must hold them all.
+    const qint64 map = ByteAt(D, 1) ? qint64(Le16(D, 5)) * ((ByteAt(D, 7) + 7) / 8) : 0;
+    const qint64 pixels = width * height * ((ByteAt(D, 16) + 7) / 8);
+    if (18 + ByteAt(D, 0) + map + pixels > D.size() - (footer ? 26 : 0)) Truncated(TImageFormat::Tga);
+  }
+  if (footer) return D;
+  QByteArray out = D;
+  out.append(QByteArray(8, '\0'));
+  out.append(signature);
+  return out;
+}
+
 const char* QtFormat(TImageFormat Format) {
   switch (Format) {
     case TImageFormat::Bmp: return "bmp";
@@ -99,9 +212,15 @@ QImage ReadWithQt(const QByteArray& Data, TImageFormat Format, const TReadOption
   const qint64 megabytes = MaxPixels() * 4 / (1024 * 1024) + 1;
   QImageReader::setAllocationLimit(static_cast<int>(std::min<qint64>(megabytes, 1 << 30)));
 
+  QByteArray data = Data;
+  if (Format == TImageFormat::Bmp) CheckBmp(Data);
+  if (Format == TImageFormat::Gif) CheckGif(Data);
+  if (Format == TImageFormat::Pnm) CheckPnm(Data);
+  if (Format == TImageFormat::Tga) data = WithTgaFooter(Data);
+
   if (Options.Progress) Options.Progress(0);
   QBuffer buffer;
-  buffer.setData(Data);
+  buffer.setData(data);
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer, format);
   reader.setDecideFormatFromContent(false);
@@ -204,18 +323,22 @@ QByteArray ReadFileBytes(const QString& FileName) {
   QFile file(FileName);
   if (!file.open(QIODevice::ReadOnly))
     throw EImageError(QStringLiteral("Unable to open the file, %1").arg(FileName));
-  const qint64 size = file.size();
-  if (size <= 0) throw EImageError(QStringLiteral("Empty picture file, %1").arg(FileName));
+  return ReadDeviceBytes(file, FileName);
+}
+
+QByteArray ReadDeviceBytes(QIODevice& Device, const QString& Name) {
+  const qint64 size = Device.size() - Device.pos();
+  if (size <= 0) throw EImageError(QStringLiteral("Empty picture file, %1").arg(Name));
   // A compressed picture is smaller than its pixels; what is larger than
   // the largest picture we hold is not a picture to read.
-  if (size > MaxPixels() * 4 + (1 << 20))
-    throw EImageError(QStringLiteral("Picture file too large, %1").arg(FileName));
+  if (size > MaxPixels() * 4 + (1 << 20)) throw EImageError(QStringLiteral("Picture file too large, %1").arg(Name));
   QByteArray data;
   data.resize(static_cast<qsizetype>(size));
   qint64 done = 0;
   while (done < size) {
-    const qint64 n = file.read(data.data() + done, size - done);
-    if (n <= 0) throw EImageError(QStringLiteral("Unable to read the file, %1").arg(FileName));
+    // A file cut short or removed while we read ends here.
+    const qint64 n = Device.read(data.data() + done, size - done);
+    if (n <= 0) throw EImageError(QStringLiteral("Unable to read the file, %1").arg(Name));
     done += n;
   }
   return data;
@@ -270,8 +393,12 @@ void WriteFile(const QImage& Image, const QString& FileName, const TWriteOptions
       throw EImageError(QStringLiteral("Unable to write the file, %1").arg(FileName));
     if (Options.Progress) Options.Progress(100);
   }
+  WriteFileBytes(FileName, data);
+}
+
+void WriteFileBytes(const QString& FileName, const QByteArray& Data) {
   QFile file(FileName);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size() || !file.flush()) {
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(Data) != Data.size() || !file.flush()) {
     file.close();
     file.remove();
     throw EImageError(QStringLiteral("Unable to write the file, %1").arg(FileName));

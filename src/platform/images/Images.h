@@ -3,6 +3,7 @@
 #include "platform/Exceptions.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QImage>
 #include <QRect>
 #include <QString>
@@ -73,6 +74,9 @@ QString FormatName(TImageFormat Format);
 // The whole content of a picture file. Raises EImageError for a missing
 // file, a folder, an empty file, or a read that fails or falls short.
 QByteArray ReadFileBytes(const QString& FileName);
+// The rest of a seekable device; raises EImageError when it is empty or
+// gives fewer bytes than its size promised.
+QByteArray ReadDeviceBytes(QIODevice& Device, const QString& Name);
 
 // Reads Data as the given format.
 QImage Read(const QByteArray& Data, TImageFormat Format, const TReadOptions& Options = {});
@@ -99,6 +103,8 @@ QByteArray WritePng(const QImage& Image, const TWriteOptions& Options = {});
 // Writes by the file's extension: JPEG and PNG ourselves, BMP, TIFF, WebP,
 // PPM/PGM/PBM and XPM through Qt's writers.
 void WriteFile(const QImage& Image, const QString& FileName, const TWriteOptions& Options = {});
+// Writes the bytes of a picture to a file; a file left incomplete is removed.
+void WriteFileBytes(const QString& FileName, const QByteArray& Data);
 
 // --- Transforming -------------------------------------------------------------
 

@@ -94,6 +94,9 @@ QImage ReadPcx(const QByteArray& Data, const TReadOptions& Options) {
     if (Data.size() >= kHeaderSize + kPalette256Size && h[Data.size() - kPalette256Size] == 0x0C) {
       std::copy_n(h + Data.size() - 768, 768, palette.begin());
       dataEnd = Data.size() - kPalette256Size;
+    } else if (version >= 5) {
+      // Version 5 always ends with its palette: a file without one was cut.
+      Fail("the palette is missing");
     } else {
       for (int i = 0; i < 256; ++i) palette[3 * i] = palette[3 * i + 1] = palette[3 * i + 2] = static_cast<uchar>(i);
     }
