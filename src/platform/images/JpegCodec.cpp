@@ -191,15 +191,39 @@ bool Decode(TJpegDecoder& D, const QByteArray& Data, const TReadOptions& Options
   return true;
 }
 
+// Collects the coded bytes in a QByteArray (libjpeg's own memory
+// destination loses track of its buffer when the coding is abandoned).
+struct TJpegDestination {
+  jpeg_destination_mgr Pub;  // first: libjpeg sees only this part
+  QByteArray Out;
+  JOCTET Buffer[65536];
+};
+
+void InitDestination(j_compress_ptr Info) {
+  auto* d = reinterpret_cast<TJpegDestination*>(Info->dest);
+  d->Pub.next_output_byte = d->Buffer;
+  d->Pub.free_in_buffer = sizeof d->Buffer;
+}
+
+boolean EmptyDestination(j_compress_ptr Info) {
+  auto* d = reinterpret_cast<TJpegDestination*>(Info->dest);
+  d->Out.append(reinterpret_cast<const char*>(d->Buffer), qsizetype(sizeof d->Buffer));
+  InitDestination(Info);
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr Info) {
+  auto* d = reinterpret_cast<TJpegDestination*>(Info->dest);
+  d->Out.append(reinterpret_cast<const char*>(d->Buffer), qsizetype(sizeof d->Buffer - d->Pub.free_in_buffer));
+}
+
 struct TJpegEncoder {
   jpeg_compress_struct Info{};
   TJpegError Error{};
+  TJpegDestination Destination{};
   bool Created = false;
-  unsigned char* Buffer = nullptr;
-  unsigned long Size = 0;
   ~TJpegEncoder() {
     if (Created) jpeg_destroy_compress(&Info);
-    std::free(Buffer);
   }
 };
 
@@ -208,7 +232,10 @@ bool Encode(TJpegEncoder& E, const QImage& Rgb, const TWriteOptions& Options) {
   E.Info.err = &E.Error.Pub;
   jpeg_create_compress(&E.Info);
   E.Created = true;
-  jpeg_mem_dest(&E.Info, &E.Buffer, &E.Size);
+  E.Destination.Pub.init_destination = InitDestination;
+  E.Destination.Pub.empty_output_buffer = EmptyDestination;
+  E.Destination.Pub.term_destination = TermDestination;
+  E.Info.dest = &E.Destination.Pub;
   E.Info.image_width = static_cast<JDIMENSION>(Rgb.width());
   E.Info.image_height = static_cast<JDIMENSION>(Rgb.height());
   E.Info.input_components = 3;
@@ -260,7 +287,7 @@ QByteArray WriteJpeg(const QImage& Image, const TWriteOptions& Options) {
   InitError(encoder->Error);
   if (!Encode(*encoder, rgb, Options))
     throw EImageError(QStringLiteral("Unable to write the JPEG picture: %1").arg(QString::fromLatin1(encoder->Error.Message)));
-  QByteArray data(reinterpret_cast<const char*>(encoder->Buffer), static_cast<qsizetype>(encoder->Size));
+  QByteArray data = encoder->Destination.Out;
   if (Options.Progress) Options.Progress(100);
   return data;
 }

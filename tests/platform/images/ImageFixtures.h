@@ -178,7 +178,7 @@ inline QByteArray Gif(const QImage& Image, int TransparentIndex) {
   QByteArray codes;
   quint32 acc = 0;
   int bits = 0;
-  auto emit = [&](int Code) {
+  auto put = [&](int Code) {
     acc |= quint32(Code) << bits;
     bits += 3;
     while (bits >= 8) {
@@ -188,10 +188,10 @@ inline QByteArray Gif(const QImage& Image, int TransparentIndex) {
     }
   };
   for (int i : indices) {
-    emit(4);  // clear
-    emit(i);
+    put(4);  // clear
+    put(i);
   }
-  emit(5);  // end
+  put(5);  // end
   if (bits) codes.append(char(acc & 0xFF));
   for (qsizetype at = 0; at < codes.size(); at += 255) {
     const QByteArray block = codes.mid(at, 255);
