@@ -11,6 +11,7 @@
 // size) against "djpeg -scale 1/4" and "vipsthumbnail -s 512".
 // Target: the thumbnail within 1.25 x of djpeg and faster than vipsthumbnail.
 
+#include "BenchPhotos.h"
 #include "Printing/browser/IEFunctions.h"
 #include "platform/images/Images.h"
 
@@ -36,57 +37,12 @@ extern char** environ;
 namespace {
 
 constexpr int kPictures = 24;
-constexpr int kWidth = 4000;
-constexpr int kHeight = 3000;
+constexpr int kWidth = BenchPhotos::kWidth;
+constexpr int kHeight = BenchPhotos::kHeight;
 constexpr int kRounds = 3;
 
-// Smooth light and shapes, fine texture and sensor noise: compresses like a
-// photograph, to a few MB at quality 90.
-QImage Photo(int Seed) {
-  QImage image(kWidth, kHeight, QImage::Format_RGB888);
-  quint32 state = 0x12345u + quint32(Seed) * 7919u;
-  const double fx = 0.002 + 0.0005 * (Seed % 5), fy = 0.003 + 0.0004 * (Seed % 7);
-  for (int y = 0; y < kHeight; ++y) {
-    uchar* d = image.scanLine(y);
-    const double sy = std::sin(y * fy);
-    for (int x = 0; x < kWidth; ++x, d += 3) {
-      state ^= state << 13;
-      state ^= state >> 17;
-      state ^= state << 5;
-      const int noise = int(state & 31) - 16;
-      const double base = 110 + 60 * std::sin(x * fx + Seed) * sy;
-      const int texture = ((x / 3 + y / 5 + Seed) % 9) * 3;
-      d[0] = uchar(std::clamp(int(base + texture + noise + (x * 60) / kWidth), 0, 255));
-      d[1] = uchar(std::clamp(int(base * 0.9 + texture + noise + (y * 50) / kHeight), 0, 255));
-      d[2] = uchar(std::clamp(int(255 - base + noise / 2 - texture), 0, 255));
-    }
-  }
-  return image;
-}
-
-QStringList Pictures(const QString& Folder) {
-  QDir().mkpath(Folder);
-  QStringList files;
-  for (int i = 0; i < kPictures; ++i) {
-    const QString file = QStringLiteral("%1/photo%2.jpg").arg(Folder).arg(i, 2, 10, QLatin1Char('0'));
-    if (!QFileInfo::exists(file)) {
-      std::printf("making %s\n", qPrintable(file));
-      std::fflush(stdout);
-      Images::TWriteOptions options;
-      options.JpegQuality = 90;
-      Images::WriteFile(Photo(i), file + QStringLiteral(".part.jpg"), options);
-      QFile::rename(file + QStringLiteral(".part.jpg"), file);
-    }
-    files.append(file);
-  }
-  return files;
-}
-
-double Seconds(const std::function<void()>& Fn) {
-  const auto start = std::chrono::steady_clock::now();
-  Fn();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using BenchPhotos::Pictures;
+using BenchPhotos::Seconds;
 
 bool Run(const QStringList& Arguments) {
   std::vector<QByteArray> bytes;

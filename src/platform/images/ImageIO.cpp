@@ -366,6 +366,21 @@ QImage ReadFile(const QString& FileName, const TReadOptions& Options) {
   return Read(data, format, Options);
 }
 
+QImage ReadScaled(const QString& FileName, QIODevice* Stream, int MaxSize) {
+  TReadOptions options;
+  if (MaxSize > 0) options.RequestedWidth = options.RequestedHeight = MaxSize;
+  QByteArray data;
+  if (Stream && Stream->size() > 0) {
+    Stream->seek(0);
+    data = ReadDeviceBytes(*Stream, FileName);
+  } else {
+    data = ReadFileBytes(FileName);
+  }
+  const TImageFormat format = FormatFromExtension(FileName);
+  if (format == TImageFormat::Unknown) return ReadByContent(data, options);
+  return Read(data, format, options);
+}
+
 // --- Writing ------------------------------------------------------------------
 
 void WriteFile(const QImage& Image, const QString& FileName, const TWriteOptions& Options) {

@@ -78,6 +78,12 @@ QByteArray ReadFileBytes(const QString& FileName);
 // gives fewer bytes than its size promised.
 QByteArray ReadDeviceBytes(QIODevice& Device, const QString& Name);
 
+// A picture for the screen or the printer: from Stream when it holds the
+// file's bytes, else from the file; a JPEG is decoded reduced when MaxSize
+// is positive (to no less than MaxSize on either side). By extension, and
+// by content when the extension names no format.
+QImage ReadScaled(const QString& FileName, QIODevice* Stream, int MaxSize);
+
 // Reads Data as the given format.
 QImage Read(const QByteArray& Data, TImageFormat Format, const TReadOptions& Options = {});
 // Reads Data as the format its content shows ("Unknown picture format"

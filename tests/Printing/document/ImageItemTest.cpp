@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 #include "platform/Exceptions.h"
+#include "platform/images/Images.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -258,4 +259,33 @@ TEST_F(ImageItemTest, CommandsOnTheSelectedItems) {
   EXPECT_EQ(doc->Items().Count(), 1);
   EXPECT_EQ(doc->SelectedItem(), nullptr);
   EXPECT_EQ(changes.last(), QStringLiteral("Item(s) delete"));
+}
+
+// The loading handler the program uses: the picture layer's scaled reader,
+// the kept bytes first.
+TEST_F(ImageItemTest, ThePictureLayerLoadsReducedForTheScreenAndFromTheKeptBytes) {
+  doc->OnLoadingBitmap = [](bool& handled, QImage& bitmap, const QString& name, QIODevice* stream, int maxSize) {
+    bitmap = Images::ReadScaled(name, stream, maxSize);
+    handled = true;
+  };
+  QImage photo(4000, 3000, QImage::Format_RGB888);
+  photo.fill(QColor(30, 120, 200));
+  const QString file = dir.filePath(QStringLiteral("photo.jpg"));
+  Images::WriteFile(photo, file);
+  TPreviewImage* image = NewImage();
+  image->LoadFromFile(file);
+  // Decoded at 1/4 (1000 x 750, at least 512 each way), then halved once.
+  EXPECT_EQ(image->GetPreview(0).size(), QSize(500, 375));
+  EXPECT_FLOAT_EQ(image->ContentRatio(), 4.0f / 3.0f);
+  // The file goes; the kept bytes still print at full size.
+  QFile::remove(file);
+  EXPECT_EQ(image->GetBitmap(false).size(), QSize(4000, 3000));
+  image->ReleaseBitmap();
+  // Without the kept bytes (policy bcNone) a vanished file gives the error picture.
+  doc->SetKeepBitmapsInMemory(bcNone);
+  Images::WriteFile(photo, file);
+  TPreviewImage* uncached = NewImage();
+  uncached->LoadFromFile(file);
+  QFile::remove(file);
+  EXPECT_EQ(uncached->GetBitmap(false).size(), QSize(128, 128));
 }
