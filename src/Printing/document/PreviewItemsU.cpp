@@ -1,5 +1,7 @@
 #include "Printing/document/PreviewItemsU.h"
 
+#include "Printing/text/PreviewTextU.h"
+#include "components/vexDelayU.h"
 #include "platform/Exceptions.h"
 
 #include <QBuffer>
@@ -251,7 +253,15 @@ void TPreviewItem::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
         if (relayoutPage && doc->Pages().Contains(relayoutPage)) doc->Relayout(relayoutPage, true);
         doc->Changed(QStringLiteral("Item size/position"));
       }
-      if (IsAttached() && OnCaptionMoved) OnCaptionMoved(relayoutPage ? relayoutPage : GetPagePreview());
+      if (IsAttached()) {
+        // A moved caption: its page is laid out again once the move is over.
+        const QPointer<TPagePreview> page = relayoutPage ? relayoutPage : GetPagePreview();
+        if (page)
+          DelayedNotifyEx(100, this, doReplaceQueued, QStringLiteral("Relayout ") + page->Name(),
+                          [page](QObject*) {
+                            if (page && page->PrintPreviewOrNull()) page->Relayout(true);
+                          });
+      }
     } catch (...) {
       finish();
       throw;
@@ -358,99 +368,58 @@ void TPreviewItem::FitToLayoutPosition(int CaptionWidth, int CaptionHeight) {
 }
 
 void TPreviewItem::RepositionAttached(int CaptionWidth, int CaptionHeight) {
-  // Moving a caption along with its item is not built yet.
-  Q_UNUSED(CaptionWidth);
-  Q_UNUSED(CaptionHeight);
-}
-
-void TPreviewItem::SetPrintDimensionsFixed(int AWidth, int AHeight, unsigned Flags) {
-  SetPrintDimensions(AWidth, AHeight, Flags);
-  FOptions.setFlag(poCanAutoSize, false);
-}
-
-void TPreviewItem::Fit(bool FitWidth, bool FitHeight) {
-  TPagePreview* page = FPagePreview;
-  if (!page) return;
-  const bool side = page->LyingOnSide();
-  const double r = AspectRatio();
-  const int pw = page->PrintableWidth();
-  const int ph = page->PrintableHeight();
-  int w, h;
-  if (side ? FitHeight : FitWidth)
-    w = pw;
-  else
-    w = r > 0 ? Trunc(r * ph + 0.5) : FPrintWidth;
-  if (side ? FitWidth : FitHeight)
-    h = ph;
-  else
-    h = r > 0 ? Trunc(pw / r + 0.5) : FPrintHeight;
-  const bool turn = FitWidth && FitHeight && h != 0 && DifferInOrientation(static_cast<double>(w) / h, r, true);
-  FitToAspectRatio(w, h, turn, r);
-  SetPrintDimensions(std::max(w, 1), std::max(h, 1), turn ? static_cast<unsigned>(sdRotateToBox) : 0u);
-  Centre(FitWidth, FitHeight);
-  RepositionAttached();
-}
-
-void TPreviewItem::Centre(bool Horizontally, bool Vertically) {
-  TPagePreview* page = FPagePreview;
-  if (!page) return;
-  const bool side = page->LyingOnSide();
-  if (side ? Vertically : Horizontally)
-    FPrintLeft = std::max((page->PaperWidth() - FPrintWidth) / 2, page->PrinterSettings.MarginLeft);
-  if (side ? Horizontally : Vertically)
-    FPrintTop = std::max((page->PaperLength() - FPrintHeight) / 2, page->PrinterSettings.MarginTop);
-  UpdateScreenBounds(1 | 2);
-  RepositionAttached();
-}
-
-QImage TPreviewItem::RotateBitmap(const QImage& Bitmap, int QuarterTurns) {
-  QuarterTurns = ((QuarterTurns % 4) + 4) % 4;
-  if (OnRotateBitmap) {
-    QImage copy = Bitmap.copy();
-    bool handled = false;
-    OnRotateBitmap(handled, copy, QuarterTurns);
-    if (handled) return copy;
-  }
-  if (QuarterTurns == 0) return Bitmap;
-  QImage source = Bitmap.format() == QImage::Format_RGB888 ? Bitmap : Bitmap.convertToFormat(QImage::Format_RGB888);
-  const int w = source.width(), h = source.height();
-  QImage out = QuarterTurns == 2 ? QImage(w, h, QImage::Format_RGB888) : QImage(h, w, QImage::Format_RGB888);
-  if (out.isNull() || source.isNull()) return out;
-  for (int y = 0; y < h; ++y) {
-    const uchar* src = source.constScanLine(y);
-    for (int x = 0; x < w; ++x) {
-      int tx, ty;
-      switch (QuarterTurns) {
-        case 1: tx = h - 1 - y; ty = x; break;       // clockwise
-        case 2: tx = w - 1 - x; ty = h - 1 - y; break;
-        default: tx = y; ty = w - 1 - x; break;      // counter-clockwise
-      }
-      uchar* dst = out.scanLine(ty) + 3 * tx;
-      dst[0] = src[3 * x];
-      dst[1] = src[3 * x + 1];
-      dst[2] = src[3 * x + 2];
+  TPreviewItem* caption = FAttachedPreviewItem;
+  if (!caption) return;
+  if (CaptionWidth == 0) CaptionWidth = caption->PrintWidth();
+  if (CaptionHeight == 0) CaptionHeight = caption->PrintHeight();
+  const int offset = FAttachedItemOffset;
+  int l = 0, t = 0, w = 0, h = 0;
+  const TLayoutPosition& c = FLayoutPosition;
+  if (c.Width != 0 && IsCellLayout()) {
+    switch (FAttachPosition) {
+      case apAbove: l = c.Left, t = c.Top, w = c.Width, h = CaptionHeight; break;
+      case apBelow: l = c.Left, t = c.Top + c.Height - CaptionHeight, w = c.Width, h = CaptionHeight; break;
+      case apRight:
+      case apLeft: l = c.Left, t = c.Top, w = CaptionWidth, h = c.Height; break;
+    }
+  } else {
+    switch (FAttachPosition) {
+      case apRight: l = PrintRight() + offset, t = FPrintTop, w = CaptionWidth, h = FPrintHeight; break;
+      case apBelow: l = FPrintLeft, t = PrintBottom() + offset, w = FPrintWidth, h = CaptionHeight; break;
+      case apLeft: l = FPrintLeft - offset - CaptionWidth, t = FPrintTop, w = CaptionWidth, h = FPrintHeight; break;
+      case apAbove: throw Exception(QStringLiteral("not done yet"));
     }
   }
-  return out;
+  caption->FPageChanged = true;
+  caption->SetPrintBounds(l, t, w, h);
 }
 
-void TPreviewItem::paintEvent(QPaintEvent* Event) {
-  Q_UNUSED(Event);
-  QPainter p(this);
-  PaintContent(p);
-  if (FAttachedPreviewItem) FAttachedPreviewItem->update();
-  if (FSelected) PaintSelection(p);
-}
-
-void TPreviewItem::PaintSelection(QPainter& Canvas) {
-  Canvas.setBrush(Qt::NoBrush);
-  Canvas.setPen(QPen(Qt::black, 2, Qt::DashLine));
-  Canvas.drawRect(QRect(1, 1, width() - 2, height() - 2));
-  Canvas.setPen(QPen(Qt::black, 1));
-  Canvas.setBrush(Qt::red);
-  const int r = width() - 5, b = height() - 5;
-  for (const QPoint& c : {QPoint(0, 0), QPoint(r, 0), QPoint(0, b), QPoint(r, b)})
-    Canvas.drawRect(QRect(c, QSize(4, 4)));
+void TPreviewItem::CreateCaption() {
+  FAttachedItemOffset = 10;
+  if (FAttachedPreviewItem) return;
+  TPagePreview* page = FPagePreview;
+  const int rotation = page ? page->Rotation() : 0;
+  if (rotation != 0 && rotation != 3) throw Exception(QStringLiteral("not done yet"));
+  auto* caption = new TPreviewText(this, FDescription);
+  SetAttachedPreviewItem(caption);
+  if (page) page->AddPreviewItem(caption, false);
+  caption->SetOptions(caption->GetOptions() | poNoLayout | poAttached);
+  if (rotation == 0) {
+    FAttachPosition = apBelow;
+  } else {
+    FAttachPosition = apLeft;
+    caption->Rotate(1);
+  }
+  bool automatic = false;
+  if (TPrintPreview* doc = FPrintPreview) {
+    automatic = page && page->IsAutomatic();
+    doc->RegisterItem(caption);
+  }
+  if (parentWidget() && caption->parentWidget() != parentWidget()) caption->setParent(parentWidget());
+  if (automatic && HasLayoutPosition() && FLayoutPosition.Width != 0) FitToLayoutPosition(50, 50);
+  RepositionAttached(50, 50);
+  if (FPagePreview) caption->setVisible(!FPagePreview->isHidden());
+  caption->raise();
 }
 
 void TPreviewItem::mousePressEvent(QMouseEvent* Event) {

@@ -74,7 +74,7 @@ public:
   void SetStreamState(TStreamState Value) { FStreamState = Value; }
   virtual int GetMemoryUsed() { return 0; }
   // Attaches a caption showing the description; text items have none.
-  virtual void CreateCaption() {}
+  virtual void CreateCaption();
   virtual void FreeCache(bool All) { Q_UNUSED(All); }
 
   TNotifyEvent OnVisibleResize;
@@ -83,9 +83,6 @@ public:
   TContextPopupEvent OnContextPopup;
   TOnRotateBitmap OnRotateBitmap;
   TOnPrintImage OnPrintImage;
-  // A caption was moved on screen: the page (or nullptr) is to be laid out
-  // again a little later, once the move is over.
-  std::function<void(TPagePreview* Page)> OnCaptionMoved;
 
   // IPreviewable.
   void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;

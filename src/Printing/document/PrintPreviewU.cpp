@@ -1,6 +1,7 @@
 #include "Printing/document/PrintPreviewU.h"
 
 #include "Printing/document/PreviewItemsU.h"
+#include "Printing/text/PreviewTextU.h"
 #include "platform/Exceptions.h"
 
 #include <QCoreApplication>
@@ -731,26 +732,84 @@ void TPrintPreview::FitItems(int IType, bool FitWidth, bool FitHeight) {
   Changed(QStringLiteral("Item(s) resize"));
 }
 
+IPreviewable* TPrintPreview::AddText(const QString& Text) {
+  auto* text = new TPreviewText(Owner());
+  text->SetText(Text);
+  text->setParent(this);
+  text->SetPrintDimensions(FDefaultTextWidth, FDefaultTextHeight, 0);
+  text->SetOptions(FUserOptions.testFlag(uoCanResize) ? text->GetOptions() | poCanAutoSize
+                                                      : text->GetOptions() & ~TPreviewableOptions(poCanAutoSize));
+  AddItemToPrintQueue(text);
+  SelectItem(text, true);
+  Changed(QStringLiteral("Add Text Item"));
+  return text;
+}
+
+void TPrintPreview::AttachTextToSelected() {
+  TPreviewItem* first = FirstSelectedItem();
+  if (!first) return;
+  const QPointer<TPagePreview> page = first->PagePreview();
+  for (int i = 0; i < FItems.Count(); ++i) {
+    TPreviewItem* item = FItems.Item(i);
+    if (item && item->Selected() && !item->AttachedPreviewItem()) item->CreateCaption();
+  }
+  Relayout(page.data(), false);
+  Changed(QStringLiteral("Add Text to items"));
+}
+
+void TPrintPreview::AddRemoveText(int IType, bool Add) {
+  Iterate(FItems, IType, QVariant(), QVariant(), QVariant(), nullptr,
+          [Add](QObject* element, QObject*, const QVariant&, const QVariant&, const QVariant&) {
+            auto* item = static_cast<TPreviewItem*>(element);
+            if (Add) {
+              if (!item->AttachedPreviewItem() && !item->IsAttached()) item->CreateCaption();
+            } else {
+              delete item->AttachedPreviewItem();
+            }
+          });
+  ReflowFrom(0);
+  Changed(QStringLiteral("Add/Remove Text"));
+}
+
+int TPrintPreview::CaptionState() const {
+  int state = 0;
+  for (int i = 0; i < FItems.Count(); ++i) {
+    TPreviewItem* item = FItems.Item(i);
+    if (!item || !item->Selected()) continue;
+    const bool bare = dynamic_cast<TPreviewImage*>(item) && !item->AttachedPreviewItem();
+    const int one = bare ? 3 : 1;
+    if (state == 0)
+      state = one;
+    else if (state != one)
+      return 2;
+  }
+  return state == 0 ? 1 : state;
+}
+
 // --- Items and placement -----------------------------------------------------------
 
 void TPrintPreview::AddItemToPrintQueue(QObject* Item) {
   auto* item = dynamic_cast<TPreviewItem*>(Item);
   if (!item) throw Exception(QStringLiteral("AItem passed to AddItemToPrintQueue is not TPreviewItem"));
-  item->SetPrintPreview(this);
-  item->OnRotateBitmap = OnRotateBitmap;
-  item->OnPrintImage = OnPrintImage;
-  item->OnClick = OnPreviewItemClick;
-  item->OnContextPopup = OnPreviewItemContextPopup;
-  item->OnVisibleResize = OnPreviewItemVisibleResize;
-  if (!FItems.Contains(Item)) FItems.Add(Item);
-  FreeNotification(item);
-  if (item->Name().isEmpty())
-    item->SetName(UniqueName(QString::fromLatin1(item->metaObject()->className()).mid(8)));
+  RegisterItem(item);
   TPagePreview* page = FindPageFor(item->PrintWidth(), item->PrintHeight(), item);
   page->AddPreviewItem(item, true);
   ScrollToPage(page);
   if (OnNewPreviewItem) OnNewPreviewItem(item);
   item->show();
+}
+
+void TPrintPreview::RegisterItem(TPreviewItem* Item) {
+  Item->SetPrintPreview(this);
+  Item->OnRotateBitmap = OnRotateBitmap;
+  Item->OnPrintImage = OnPrintImage;
+  Item->OnClick = OnPreviewItemClick;
+  Item->OnContextPopup = OnPreviewItemContextPopup;
+  Item->OnVisibleResize = OnPreviewItemVisibleResize;
+  if (!FItems.Contains(Item)) FItems.Add(Item);
+  FreeNotification(Item);
+  // Named after the class without its first eight letters: "Image", "Text".
+  if (Item->Name().isEmpty()) Item->SetName(UniqueName(QString::fromLatin1(Item->metaObject()->className()).mid(8)));
 }
 
 TPagePreview* TPrintPreview::FindPageFor(int AWidth, int AHeight, IPreviewable* Item) {

@@ -415,11 +415,22 @@ public:
   void RotateSelected(int QuarterTurns);
   void ResizeSelected(int AWidth, int AHeight, unsigned Flags);
   void FitItems(int IType, bool FitWidth, bool FitHeight);
+  // A new text box with the markup text (empty for a blank one).
+  IPreviewable* AddText(const QString& Text);
+  void AttachTextToSelected();
+  // Gives every item of the filter a caption (Add) or takes them away.
+  void AddRemoveText(int IType, bool Add);
+  // 1: every selected item has a caption or is no picture (also when nothing
+  // is selected); 3: every one is a picture without; 2: both kinds.
+  int CaptionState() const;
   // Whether a name matches the masks of AddFromDirectory.
   static bool MatchesMasks(const QString& Name, const QString& Masks);
 
   // Items and placement.
   void AddItemToPrintQueue(QObject* Item);
+  // Makes the item the document's: its handlers, its place in Items, its
+  // removal notice and a name of its own when it has none.
+  void RegisterItem(TPreviewItem* Item);
   TPagePreview* FindPageFor(int AWidth, int AHeight, IPreviewable* Item);
   TPagePreview* PlaceNewItem(IPreviewable* Item);
   void ReflowFrom(int PageIndex);
