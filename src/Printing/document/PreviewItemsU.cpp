@@ -1,6 +1,7 @@
 #include "Printing/document/PreviewItemsU.h"
 
 #include "Printing/text/PreviewTextU.h"
+#include "Printing/text/krHTMLabel.h"
 #include "components/vexDelayU.h"
 #include "platform/Exceptions.h"
 
@@ -422,6 +423,96 @@ void TPreviewItem::CreateCaption() {
   caption->raise();
 }
 
+void TPreviewItem::SetPrintDimensionsFixed(int AWidth, int AHeight, unsigned Flags) {
+  SetPrintDimensions(AWidth, AHeight, Flags);
+  FOptions.setFlag(poCanAutoSize, false);
+}
+
+void TPreviewItem::Fit(bool FitWidth, bool FitHeight) {
+  TPagePreview* page = FPagePreview;
+  if (!page) return;
+  const bool side = page->LyingOnSide();
+  const double r = AspectRatio();
+  const int pw = page->PrintableWidth();
+  const int ph = page->PrintableHeight();
+  int w, h;
+  if (side ? FitHeight : FitWidth)
+    w = pw;
+  else
+    w = r > 0 ? Trunc(r * ph + 0.5) : FPrintWidth;
+  if (side ? FitWidth : FitHeight)
+    h = ph;
+  else
+    h = r > 0 ? Trunc(pw / r + 0.5) : FPrintHeight;
+  const bool turn = FitWidth && FitHeight && h != 0 && DifferInOrientation(static_cast<double>(w) / h, r, true);
+  FitToAspectRatio(w, h, turn, r);
+  SetPrintDimensions(std::max(w, 1), std::max(h, 1), turn ? static_cast<unsigned>(sdRotateToBox) : 0u);
+  Centre(FitWidth, FitHeight);
+  RepositionAttached();
+}
+
+void TPreviewItem::Centre(bool Horizontally, bool Vertically) {
+  TPagePreview* page = FPagePreview;
+  if (!page) return;
+  const bool side = page->LyingOnSide();
+  if (side ? Vertically : Horizontally)
+    FPrintLeft = std::max((page->PaperWidth() - FPrintWidth) / 2, page->PrinterSettings.MarginLeft);
+  if (side ? Horizontally : Vertically)
+    FPrintTop = std::max((page->PaperLength() - FPrintHeight) / 2, page->PrinterSettings.MarginTop);
+  UpdateScreenBounds(1 | 2);
+  RepositionAttached();
+}
+
+QImage TPreviewItem::RotateBitmap(const QImage& Bitmap, int QuarterTurns) {
+  QuarterTurns = ((QuarterTurns % 4) + 4) % 4;
+  if (OnRotateBitmap) {
+    QImage copy = Bitmap.copy();
+    bool handled = false;
+    OnRotateBitmap(handled, copy, QuarterTurns);
+    if (handled) return copy;
+  }
+  if (QuarterTurns == 0) return Bitmap;
+  QImage source = Bitmap.format() == QImage::Format_RGB888 ? Bitmap : Bitmap.convertToFormat(QImage::Format_RGB888);
+  const int w = source.width(), h = source.height();
+  QImage out = QuarterTurns == 2 ? QImage(w, h, QImage::Format_RGB888) : QImage(h, w, QImage::Format_RGB888);
+  if (out.isNull() || source.isNull()) return out;
+  for (int y = 0; y < h; ++y) {
+    const uchar* src = source.constScanLine(y);
+    for (int x = 0; x < w; ++x) {
+      int tx, ty;
+      switch (QuarterTurns) {
+        case 1: tx = h - 1 - y; ty = x; break;       // clockwise
+        case 2: tx = w - 1 - x; ty = h - 1 - y; break;
+        default: tx = y; ty = w - 1 - x; break;      // counter-clockwise
+      }
+      uchar* dst = out.scanLine(ty) + 3 * tx;
+      dst[0] = src[3 * x];
+      dst[1] = src[3 * x + 1];
+      dst[2] = src[3 * x + 2];
+    }
+  }
+  return out;
+}
+
+void TPreviewItem::paintEvent(QPaintEvent* Event) {
+  Q_UNUSED(Event);
+  QPainter p(this);
+  PaintContent(p);
+  if (FAttachedPreviewItem) FAttachedPreviewItem->update();
+  if (FSelected) PaintSelection(p);
+}
+
+void TPreviewItem::PaintSelection(QPainter& Canvas) {
+  Canvas.setBrush(Qt::NoBrush);
+  Canvas.setPen(QPen(Qt::black, 2, Qt::DashLine));
+  Canvas.drawRect(QRect(1, 1, width() - 2, height() - 2));
+  Canvas.setPen(QPen(Qt::black, 1));
+  Canvas.setBrush(Qt::red);
+  const int r = width() - 5, b = height() - 5;
+  for (const QPoint& c : {QPoint(0, 0), QPoint(r, 0), QPoint(0, b), QPoint(r, b)})
+    Canvas.drawRect(QRect(c, QSize(4, 4)));
+}
+
 void TPreviewItem::mousePressEvent(QMouseEvent* Event) {
   if (FPrintPreview) FPrintPreview->SelectItem(this, !(Event->modifiers() & Qt::ShiftModifier));
   if (OnMouseDown) OnMouseDown(this);
@@ -654,6 +745,5 @@ void DrawErrorPicture(QImage& Bitmap, const QString& AFileName) {
   Bitmap.fill(Qt::white);
   QPainter p(&Bitmap);
   p.setPen(Qt::black);
-  p.drawText(Bitmap.rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-             QStringLiteral("Error loading\n") + QFileInfo(AFileName).fileName());
+  DrawMarkup(p, Bitmap.rect(), QStringLiteral("Error loading<BR>") + QFileInfo(AFileName).fileName());
 }

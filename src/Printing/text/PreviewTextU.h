@@ -18,7 +18,7 @@
 class TPreviewText : public TPreviewItem {
   Q_OBJECT
   Q_PROPERTY(QStringList Lines READ Lines WRITE SetLines)
-  Q_PROPERTY(QFont Font READ Font WRITE SetFont STORED FontAssigned)
+  Q_PROPERTY(QFont Font READ Font WRITE SetFont)
   Q_PROPERTY(bool Transparent READ Transparent WRITE SetTransparent)
   Q_PROPERTY(QColor TransparentColor READ TransparentColor WRITE SetTransparentColor)
 
