@@ -257,3 +257,75 @@ TEST_F(TextItemTest, APageWithAPictureItsCaptionAndASelectedTextBox) {
   // The picture, not selected, has none.
   EXPECT_NE(shot.pixelColor(picture->x() + 2, picture->y() + 2), QColor(Qt::red));
 }
+
+// Four pages at once: ten pictures, a text box, a caption, a page on its
+// side and the free rectangles shown (test-output/display-2x2.png, kept as
+// tests/Printing/text/data/display_2x2_reference.png).
+TEST(DisplayPicture, TwoByTwoPagesWithPicturesTextCaptionsAndTheLayoutShown) {
+  TTestPrinterScope printer;
+  QDir().mkpath(QStringLiteral("test-output"));
+  QWidget form;
+  form.resize(800, 800);
+  auto* doc = new TPrintPreview(&form, &form);
+  doc->SetName(QStringLiteral("PrintPreview"));
+  doc->setGeometry(0, 0, 800, 800);
+  doc->SetDisplayPagesHorizontal(2);
+  doc->SetDisplayPagesVertical(2);
+  doc->SetUserOptions(uoShowLayout);
+  doc->SetDefaultImageWidth(900);
+  doc->SetDefaultImageHeight(600);
+  doc->Loaded();
+  doc->Pages()[3]->SetPaperOrientation(poLandscape);
+  const QColor colours[] = {QColor(200, 40, 40), QColor(40, 160, 60), QColor(40, 60, 200), QColor(200, 160, 0)};
+  for (int i = 0; i < 10; ++i) {
+    QImage bitmap(i % 2 ? 300 : 200, i % 2 ? 200 : 300, QImage::Format_RGB888);
+    bitmap.fill(colours[i % 4]);
+    doc->AddBitmap(QStringLiteral("Picture %1").arg(i + 1), bitmap, i == 0 ? static_cast<unsigned>(afAttachText) : 0u);
+  }
+  auto* text = dynamic_cast<TPreviewText*>(doc->AddText(QStringLiteral("<P align=\"center\"><B>Summer</B>"))->GetItem());
+  text->SetFont(TestFont(10));
+  auto* first = doc->Items().Item(0);
+  auto* caption = dynamic_cast<TPreviewText*>(first->AttachedPreviewItem());
+  ASSERT_NE(caption, nullptr);
+  caption->SetFont(TestFont(7));
+  doc->SetDisplayPageStart(0);
+  form.show();
+  const QImage shot = form.grab().toImage();
+  ASSERT_TRUE(shot.save(QStringLiteral("test-output/display-2x2.png")));
+
+  // Paper: white at a page's bottom margin; the pictures in their colours.
+  TPagePreview* p0 = doc->Pages()[0];
+  EXPECT_EQ(shot.pixelColor(p0->x() + p0->Displayleft() + 3, p0->y() + p0->DisplayTop() + p0->DisplayHeight() - 3),
+            QColor(Qt::white));
+  for (int i = 0; i < doc->Items().Count(); ++i) {
+    auto* image = dynamic_cast<TPreviewImage*>(doc->Items()[i]);
+    if (!image || !image->PagePreview() || image->PagePreview()->isHidden()) continue;
+    const int n = image->GetDescription().mid(8).toInt();
+    EXPECT_EQ(shot.pixelColor(image->geometry().center()), colours[(n - 1) % 4]) << n;
+  }
+  // The caption, a thin strip at this zoom, right below its picture.
+  EXPECT_TRUE(HasInk(shot, caption->geometry()));
+  EXPECT_GE(caption->y(), first->geometry().bottom());
+  EXPECT_LE(caption->y(), first->geometry().bottom() + 3);
+  // The sideways page lies across and shows its free rectangle outlined.
+  TPagePreview* side = doc->Pages()[3];
+  EXPECT_GT(side->DisplayWidth(), side->DisplayHeight());
+  const TRectangleList& free = doc->Pages()[1]->Layout().FreeRects();
+  ASSERT_GT(free.Count(), 0);
+  TPagePreview* p1 = doc->Pages()[1];
+  const TRectangle& r = *free[free.Count() - 1];
+  const int edgeX = p1->x() + Trunc(r.Left * static_cast<double>(p1->Scale()) + p1->Displayleft());
+  const int midY = p1->y() + Trunc((r.Top + r.Height / 2) * static_cast<double>(p1->Scale()) + p1->DisplayTop());
+  EXPECT_EQ(shot.pixelColor(edgeX, midY), QColor(Qt::black));
+
+  // The same drawing as the reference kept with the tests (a few pixels of
+  // font smoothing may differ).
+  const QImage reference(QStringLiteral(TAVORA_TEST_SOURCE_DIR "/Printing/text/data/display_2x2_reference.png"));
+  ASSERT_FALSE(reference.isNull());
+  ASSERT_EQ(reference.size(), shot.size());
+  const QImage a = reference.convertToFormat(QImage::Format_RGB888), b = shot.convertToFormat(QImage::Format_RGB888);
+  int differing = 0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x) differing += a.pixel(x, y) != b.pixel(x, y);
+  EXPECT_LT(differing, a.width() * a.height() / 200);
+}
