@@ -1,6 +1,7 @@
 #include "Printing/text/PreviewTextU.h"
 
 #include "MarkupTestSupport.h"
+#include "components/vexDelayU.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -328,4 +329,24 @@ TEST(DisplayPicture, TwoByTwoPagesWithPicturesTextCaptionsAndTheLayoutShown) {
   for (int y = 0; y < a.height(); ++y)
     for (int x = 0; x < a.width(); ++x) differing += a.pixel(x, y) != b.pixel(x, y);
   EXPECT_LT(differing, a.width() * a.height() / 200);
+}
+
+// A caption moved on screen asks for its page to be laid out again once the
+// move is over; the request replaces an earlier one for the same page.
+TEST_F(TextItemTest, AMovedCaptionRelaysItsPageALittleLater) {
+  quint32 now = 1000;
+  SharedTimer()->SetTickSource([&] { return now; });
+  TPreviewImage* picture = Picture(200, 300, Qt::darkBlue);
+  picture->CreateCaption();
+  TPreviewItem* caption = picture->AttachedPreviewItem();
+  const QString id = QStringLiteral("Relayout ") + page->Name();
+  caption->SetBounds(caption->x() + 20, caption->y(), caption->width(), caption->height());
+  caption->SetBounds(caption->x() + 20, caption->y(), caption->width(), caption->height());
+  ASSERT_NE(SharedTimer()->FindQueued(id), nullptr);
+  SharedTimer()->Tick();  // not due yet
+  EXPECT_NE(SharedTimer()->FindQueued(id), nullptr);
+  now += 150;
+  SharedTimer()->Tick();
+  EXPECT_EQ(SharedTimer()->FindQueued(id), nullptr);
+  SharedTimer()->SetTickSource(nullptr);
 }
