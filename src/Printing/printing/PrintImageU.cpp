@@ -227,7 +227,7 @@ bool TPrintImageHandler::PrintBanded(const QImage& ABitmap, QPainter* PrtCanvas,
   int result = brNothing;
   {
     TDib dib;
-    if (!GraphicToDIB(ABitmap, dib)) return false;
+    if (!ConvertGraphic || !ConvertGraphic(ABitmap, dib)) return false;
     const int f = Width > dib.Width ? FPrinterScaling : 1;
     BandedPrinter.SetScaleFactors(f, f);
     int clipWidth = 0, clipHeight = 0;
@@ -235,7 +235,7 @@ bool TPrintImageHandler::PrintBanded(const QImage& ABitmap, QPainter* PrtCanvas,
     TPrintDIBRequest request;
     request.Canvas = PrtCanvas;
     request.Dest = {x, y, Width, Height};
-    request.Src = {0, 0, dib.Width, dib.Height < 0 ? -dib.Height : dib.Height};
+    request.Src = {0, 0, dib.Width, static_cast<int>(std::min<qint64>(std::abs(qint64(dib.Height)), INT_MAX))};
     request.Info = dib.Info;
     request.Bits = dib.Bits;
     request.Clip = {0, 0, clipWidth, clipHeight};

@@ -35,6 +35,8 @@ public:
   bool DebugOutline = false;
 
   TBandedPrinter BandedPrinter;
+  // How a picture becomes a DIB for the banded printer.
+  std::function<bool(const QImage& AGraphic, TDib& ADib)> ConvertGraphic = GraphicToDIB;
 
   // Before a print run: shows the abort dialog (owned by AOwner's window),
   // sets the block counter to 0 and hands "Use Winscale" and "Use DDB" to
