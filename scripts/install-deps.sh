@@ -17,6 +17,8 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev xvfb poppler-utils fonts-dejavu-core
   libclang-rt-14-dev
+  # djpeg, the reference the thumbnail benchmark is timed against
+  libjpeg-turbo-progs
 )
 
 missing=()

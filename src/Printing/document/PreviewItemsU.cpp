@@ -1,7 +1,14 @@
 #include "Printing/document/PreviewItemsU.h"
 
+#include "Printing/text/PreviewTextU.h"
+#include "Printing/text/krHTMLabel.h"
+#include "components/vexDelayU.h"
 #include "platform/Exceptions.h"
 
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -247,7 +254,15 @@ void TPreviewItem::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
         if (relayoutPage && doc->Pages().Contains(relayoutPage)) doc->Relayout(relayoutPage, true);
         doc->Changed(QStringLiteral("Item size/position"));
       }
-      if (IsAttached() && OnCaptionMoved) OnCaptionMoved(relayoutPage ? relayoutPage : GetPagePreview());
+      if (IsAttached()) {
+        // A moved caption: its page is laid out again once the move is over.
+        const QPointer<TPagePreview> page = relayoutPage ? relayoutPage : GetPagePreview();
+        if (page)
+          DelayedNotifyEx(100, this, doReplaceQueued, QStringLiteral("Relayout ") + page->Name(),
+                          [page](QObject*) {
+                            if (page && page->PrintPreviewOrNull()) page->Relayout(true);
+                          });
+      }
     } catch (...) {
       finish();
       throw;
@@ -354,9 +369,58 @@ void TPreviewItem::FitToLayoutPosition(int CaptionWidth, int CaptionHeight) {
 }
 
 void TPreviewItem::RepositionAttached(int CaptionWidth, int CaptionHeight) {
-  // Moving a caption along with its item is not built yet.
-  Q_UNUSED(CaptionWidth);
-  Q_UNUSED(CaptionHeight);
+  TPreviewItem* caption = FAttachedPreviewItem;
+  if (!caption) return;
+  if (CaptionWidth == 0) CaptionWidth = caption->PrintWidth();
+  if (CaptionHeight == 0) CaptionHeight = caption->PrintHeight();
+  const int offset = FAttachedItemOffset;
+  int l = 0, t = 0, w = 0, h = 0;
+  const TLayoutPosition& c = FLayoutPosition;
+  if (c.Width != 0 && IsCellLayout()) {
+    switch (FAttachPosition) {
+      case apAbove: l = c.Left, t = c.Top, w = c.Width, h = CaptionHeight; break;
+      case apBelow: l = c.Left, t = c.Top + c.Height - CaptionHeight, w = c.Width, h = CaptionHeight; break;
+      case apRight:
+      case apLeft: l = c.Left, t = c.Top, w = CaptionWidth, h = c.Height; break;
+    }
+  } else {
+    switch (FAttachPosition) {
+      case apRight: l = PrintRight() + offset, t = FPrintTop, w = CaptionWidth, h = FPrintHeight; break;
+      case apBelow: l = FPrintLeft, t = PrintBottom() + offset, w = FPrintWidth, h = CaptionHeight; break;
+      case apLeft: l = FPrintLeft - offset - CaptionWidth, t = FPrintTop, w = CaptionWidth, h = FPrintHeight; break;
+      case apAbove: throw Exception(QStringLiteral("not done yet"));
+    }
+  }
+  caption->FPageChanged = true;
+  caption->SetPrintBounds(l, t, w, h);
+}
+
+void TPreviewItem::CreateCaption() {
+  FAttachedItemOffset = 10;
+  if (FAttachedPreviewItem) return;
+  TPagePreview* page = FPagePreview;
+  const int rotation = page ? page->Rotation() : 0;
+  if (rotation != 0 && rotation != 3) throw Exception(QStringLiteral("not done yet"));
+  auto* caption = new TPreviewText(this, FDescription);
+  SetAttachedPreviewItem(caption);
+  if (page) page->AddPreviewItem(caption, false);
+  caption->SetOptions(caption->GetOptions() | poNoLayout | poAttached);
+  if (rotation == 0) {
+    FAttachPosition = apBelow;
+  } else {
+    FAttachPosition = apLeft;
+    caption->Rotate(1);
+  }
+  bool automatic = false;
+  if (TPrintPreview* doc = FPrintPreview) {
+    automatic = page && page->IsAutomatic();
+    doc->RegisterItem(caption);
+  }
+  if (parentWidget() && caption->parentWidget() != parentWidget()) caption->setParent(parentWidget());
+  if (automatic && HasLayoutPosition() && FLayoutPosition.Width != 0) FitToLayoutPosition(50, 50);
+  RepositionAttached(50, 50);
+  if (FPagePreview) caption->setVisible(!FPagePreview->isHidden());
+  caption->raise();
 }
 
 void TPreviewItem::SetPrintDimensionsFixed(int AWidth, int AHeight, unsigned Flags) {
@@ -458,4 +522,228 @@ void TPreviewItem::mousePressEvent(QMouseEvent* Event) {
 void TPreviewItem::mouseReleaseEvent(QMouseEvent* Event) {
   if (OnClick && rect().contains(Event->position().toPoint())) OnClick(this);
   QWidget::mouseReleaseEvent(Event);
+}
+
+// --- TPreviewImage -------------------------------------------------------------
+
+TPreviewImage::TPreviewImage(QObject* AOwner) : TPreviewItem(AOwner) {}
+
+TPreviewImage::~TPreviewImage() {
+  BeforeDestruction();
+  for (auto& p : FPreviews) p.reset();
+  FBitmap.reset();
+  FStream.reset();
+}
+
+QBuffer& TPreviewImage::Stream() {
+  if (!FStream) {
+    FStream = std::make_unique<QBuffer>();
+    FStream->open(QIODevice::ReadWrite);
+  }
+  return *FStream;
+}
+
+TBitmapCache TPreviewImage::Policy() const {
+  return FPrintPreview ? FPrintPreview->KeepBitmapsInMemory() : bcCompressed;
+}
+
+int TPreviewImage::CachedBitmapSize() const { return FPrintPreview ? FPrintPreview->CachedBitmapSize() : 512; }
+
+void TPreviewImage::SetPrintPreview(TPrintPreview* Value) {
+  TPreviewItem::SetPrintPreview(Value);
+  if (!Value) return;
+  hide();
+  OnLoadingBitmap = Value->OnLoadingBitmap;
+  OnSaveBitmap = Value->OnSaveBitmap;
+  OnResampleBitmap = Value->OnResampleBitmap;
+}
+
+float TPreviewImage::AspectRatio() {
+  if (FContentRatio == 0) return 0;
+  return FIntRotation % 2 ? 1 / FContentRatio : FContentRatio;
+}
+
+void TPreviewImage::LoadFromFile(const QString& AFileName) {
+  if (AFileName.isEmpty()) throw Exception(QStringLiteral("No filename provided in TPreviewImage.LoadFromFile"));
+  if (!FBitmap) FBitmap = std::make_unique<QImage>();
+  FFileName.clear();
+  const TBitmapCache policy = Policy();
+  if (policy == bcCompressed) {
+    QBuffer& stream = Stream();
+    stream.buffer().clear();
+    stream.seek(0);
+    QFile file(AFileName);
+    if (file.open(QIODevice::ReadOnly)) stream.buffer() = file.readAll();
+    stream.seek(0);
+  }
+  for (auto& p : FPreviews) p.reset();
+  LoadBitmap(*FBitmap, AFileName, policy != bcUncompressed);
+  setToolTip(QFileInfo(AFileName).fileName());
+  FFileName = AFileName;
+  FPreviews[0] = std::make_unique<QImage>(MakePreview());
+  ReleaseBitmap();
+}
+
+void TPreviewImage::LoadBitmap(QImage& Bitmap, const QString& AFileName, bool ForScreen) {
+  const int maxSize = ForScreen ? CachedBitmapSize() : 0;
+  try {
+    bool handled = false;
+    if (OnLoadingBitmap) {
+      QBuffer* stream = FStream ? FStream.get() : nullptr;
+      if (stream) stream->seek(0);
+      OnLoadingBitmap(handled, Bitmap, AFileName, stream, maxSize);
+      if (handled && Bitmap.isNull()) throw Exception(QStringLiteral("The picture could not be read."));
+    }
+    if (!handled) {
+      if (AFileName.isEmpty()) throw Exception(QStringLiteral("Must have a filename to load picture internally"));
+      QImageReader reader(AFileName);
+      reader.setAutoTransform(true);
+      QImage picture = reader.read();
+      if (picture.isNull()) throw Exception(reader.errorString());
+      QImage onWhite(picture.size(), QImage::Format_RGB888);
+      if (onWhite.isNull()) throw Exception(QStringLiteral("Not enough memory for the picture."));
+      onWhite.fill(Qt::white);
+      QPainter p(&onWhite);
+      p.drawImage(0, 0, picture);
+      p.end();
+      Bitmap = onWhite;
+    }
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    const QString message = dynamic_cast<const Exception*>(&e) ? static_cast<const Exception&>(e).Message()
+                                                                : QString::fromLocal8Bit(e.what());
+    FDescription = QStringLiteral("<P align=\"left\">Error loading file <BR>%1<BR>").arg(message);
+    Bitmap = QImage(128, 128, QImage::Format_RGB888);
+    DrawErrorPicture(Bitmap, AFileName);
+  }
+  FContentRatio = Bitmap.height() == 0 ? 0.0f : static_cast<float>(Bitmap.width()) / Bitmap.height();
+}
+
+QImage& TPreviewImage::GetBitmap(bool ForScreen) {
+  if (FBitmap) return *FBitmap;
+  FBitmap = std::make_unique<QImage>();
+  if (!FFileName.isEmpty() || (FStream && FStream->size() > 0)) LoadBitmap(*FBitmap, FFileName, ForScreen);
+  return *FBitmap;
+}
+
+void TPreviewImage::ReleaseBitmap() {
+  if (!FFileName.isEmpty() && FPrintPreview && Policy() != bcUncompressed) FBitmap.reset();
+}
+
+void TPreviewImage::CopyBitmap(const QImage& ABitmap) {
+  if (ABitmap.isNull()) throw Exception(QStringLiteral("No Bitmap provided in TPreviewImage.CopyBitmap"));
+  FBitmap = std::make_unique<QImage>(ABitmap.convertToFormat(QImage::Format_RGB888));
+  FFileName.clear();
+  QBuffer& stream = Stream();
+  stream.buffer().clear();
+  stream.seek(0);
+  bool handled = false;
+  QString name;
+  if (OnSaveBitmap) OnSaveBitmap(handled, name, true, *FBitmap, &stream);
+  if (!handled) FBitmap->save(&stream, "BMP");
+  stream.seek(0);
+  FContentRatio = ABitmap.height() == 0 ? 0.0f : static_cast<float>(ABitmap.width()) / ABitmap.height();
+  for (auto& p : FPreviews) p.reset();
+  FPreviews[0] = std::make_unique<QImage>(MakePreview());
+}
+
+const QImage& TPreviewImage::GetPreview(int Rotation) {
+  Rotation = ((Rotation % 4) + 4) % 4;
+  if (!FPreviews[Rotation]) {
+    if (Rotation == 0)
+      FPreviews[0] = std::make_unique<QImage>(MakePreview());
+    else
+      FPreviews[Rotation] = std::make_unique<QImage>(RotateBitmap(GetPreview(0), Rotation));
+  }
+  if (Rotation != 0 && Policy() != bcUncompressed) FPreviews[0].reset();
+  return *FPreviews[Rotation];
+}
+
+QImage TPreviewImage::MakePreview() {
+  const int limit = std::max(CachedBitmapSize(), 1);
+  const bool forScreen = !FFileName.isEmpty() && FPrintPreview && Policy() != bcUncompressed;
+  const QImage& source = GetBitmap(forScreen);
+  int w = source.width(), h = source.height();
+  while (limit < w || limit < h) {
+    w /= 2;
+    h /= 2;
+  }
+  QImage preview;
+  if (w > 0 && h > 0) {
+    // Always a bitmap of its own, also at the source's size.
+    if (w == source.width() && h == source.height())
+      preview = source.convertToFormat(QImage::Format_RGB888).copy();
+    else
+      preview = source.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                    .convertToFormat(QImage::Format_RGB888);
+  }
+  ReleaseBitmap();
+  return preview;
+}
+
+void TPreviewImage::FreeCache(bool All) {
+  if (All)
+    for (auto& p : FPreviews) p.reset();
+  ReleaseBitmap();
+}
+
+int TPreviewImage::GetMemoryUsed() {
+  qint64 bytes = 0;
+  auto size = [](const QImage& i) { return 3LL * i.width() * i.height(); };
+  if (FBitmap) bytes += size(*FBitmap);
+  for (const auto& p : FPreviews)
+    if (p && (!FBitmap || p->cacheKey() != FBitmap->cacheKey())) bytes += size(*p);
+  if (FStream) bytes += FStream->size();
+  return static_cast<int>(std::min<qint64>(bytes, INT_MAX));
+}
+
+void TPreviewImage::PaintContent(QPainter& Canvas) {
+  if (!FPagePreview) return;
+  const QImage& preview = GetPreview(TotalRotation());
+  if (!preview.isNull()) Canvas.drawImage(rect(), preview);
+}
+
+bool TPreviewImage::PrintTo(QPainter* Canvas, int OffsetX, int OffsetY) {
+  TPreviewItem::PrintTo(Canvas, OffsetX, OffsetY);
+  TPagePreview* page = FPagePreview;
+  if (!page || page->PaperWidth() == 0 || page->PaperLength() == 0) return false;
+  const TPrinterSettings& s = page->PrinterSettings;
+  if (s.PrintableWidth == 0 || s.PrintableHeight == 0) return false;
+  const double sx = static_cast<double>(Printer().PageWidth()) / s.PrintableWidth;
+  const double sy = static_cast<double>(Printer().PageHeight()) / s.PrintableHeight;
+  const int x0 = Trunc(FPrintLeft * sx) - OffsetX, x1 = Trunc(PrintRight() * sx) - OffsetX;
+  const int y0 = Trunc(FPrintTop * sy) - OffsetY, y1 = Trunc(PrintBottom() * sy) - OffsetY;
+  const int w = x1 - x0, h = y1 - y0;
+
+  QImage bitmap;
+  const int rotation = FIntRotation;
+  if (FPreviews[rotation] && FPreviews[rotation]->width() >= w && FPreviews[rotation]->height() >= h) {
+    bitmap = *FPreviews[rotation];
+  } else {
+    QImage full = GetBitmap(false);
+    if (full.format() != QImage::Format_RGB888) full = full.convertToFormat(QImage::Format_RGB888);
+    bitmap = rotation != 0 ? RotateBitmap(full, rotation) : full;
+  }
+  bool handled = false;
+  if (OnPrintImage) OnPrintImage(handled, bitmap, Canvas, s, x0, y0, w, h);
+  if (!handled && Canvas) {
+    if (bitmap.size() != QSize(w, h) && OnResampleBitmap) {
+      bool resampled = false;
+      OnResampleBitmap(resampled, bitmap, w, h, 0);
+    }
+    if (bitmap.size() == QSize(w, h))
+      Canvas->drawImage(x0, y0, bitmap);
+    else
+      Canvas->drawImage(QRect(x0, y0, w, h), bitmap);
+  }
+  ReleaseBitmap();
+  return true;
+}
+
+void DrawErrorPicture(QImage& Bitmap, const QString& AFileName) {
+  Bitmap.fill(Qt::white);
+  QPainter p(&Bitmap);
+  p.setPen(Qt::black);
+  DrawMarkup(p, Bitmap.rect(), QStringLiteral("Error loading<BR>") + QFileInfo(AFileName).fileName());
 }

@@ -73,6 +73,8 @@ public:
   TStreamState StreamState() const { return FStreamState; }
   void SetStreamState(TStreamState Value) { FStreamState = Value; }
   virtual int GetMemoryUsed() { return 0; }
+  // Attaches a caption showing the description; text items have none.
+  virtual void CreateCaption();
   virtual void FreeCache(bool All) { Q_UNUSED(All); }
 
   TNotifyEvent OnVisibleResize;
@@ -81,9 +83,6 @@ public:
   TContextPopupEvent OnContextPopup;
   TOnRotateBitmap OnRotateBitmap;
   TOnPrintImage OnPrintImage;
-  // A caption was moved on screen: the page (or nullptr) is to be laid out
-  // again a little later, once the move is over.
-  std::function<void(TPagePreview* Page)> OnCaptionMoved;
 
   // IPreviewable.
   void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
@@ -178,3 +177,68 @@ protected:
 
 // Whether two proportions lie on different sides of 1 (Strict: neither is 1).
 bool DifferInOrientation(double A, double B, bool Strict);
+
+class QBuffer;
+
+// The picture item: shows a reduced preview on screen, loads the full
+// bitmap only while it is needed, and keeps the file's bytes or the
+// pixels as the document's KeepBitmapsInMemory says.
+class TPreviewImage : public TPreviewItem {
+  Q_OBJECT
+  Q_PROPERTY(QString FileName READ FileName WRITE SetFileName)
+
+public:
+  explicit TPreviewImage(QObject* AOwner);
+  ~TPreviewImage() override;
+
+  // Reads a picture file into the item; a file that cannot be read gives
+  // the error picture. Fails with "No filename provided in
+  // TPreviewImage.LoadFromFile" for an empty name.
+  void LoadFromFile(const QString& AFileName);
+  // Takes a copy of a bitmap ("No Bitmap provided in
+  // TPreviewImage.CopyBitmap" for a null one).
+  void CopyBitmap(const QImage& ABitmap);
+  // The full bitmap, loaded when absent (empty when there is nothing to load).
+  QImage& GetBitmap(bool ForScreen);
+  bool HasBitmap() const { return FBitmap != nullptr; }
+  // Frees the full bitmap when the keeping policy allows.
+  void ReleaseBitmap();
+  // The screen bitmap for a rotation (quarter turns clockwise).
+  const QImage& GetPreview(int Rotation);
+  bool HasPreview(int Rotation) const { return Rotation >= 0 && Rotation < 4 && FPreviews[Rotation] != nullptr; }
+  QImage MakePreview();
+
+  QString FileName() const { return FFileName; }
+  void SetFileName(const QString& Value) { FFileName = Value; }
+  float ContentRatio() const { return FContentRatio; }
+  // The file's bytes or the encoded form of a given bitmap.
+  QBuffer& Stream();
+  bool HasStream() const { return FStream != nullptr; }
+
+  TOnLoadingBitmap OnLoadingBitmap;
+  TOnSaveBitmap OnSaveBitmap;
+  TOnResampleBitmap OnResampleBitmap;
+
+  void SetPrintPreview(TPrintPreview* Value) override;
+  float AspectRatio() override;
+  void FreeCache(bool All) override;
+  int GetMemoryUsed() override;
+  bool PrintTo(QPainter* Canvas, int OffsetX, int OffsetY) override;
+
+protected:
+  void PaintContent(QPainter& Canvas) override;
+
+private:
+  void LoadBitmap(QImage& Bitmap, const QString& AFileName, bool ForScreen);
+  TBitmapCache Policy() const;
+  int CachedBitmapSize() const;
+
+  std::unique_ptr<QImage> FBitmap;
+  std::unique_ptr<QImage> FPreviews[4];
+  std::unique_ptr<QBuffer> FStream;
+  QString FFileName;
+  float FContentRatio = 0;
+};
+
+// Draws the picture shown for a file that cannot be read.
+void DrawErrorPicture(QImage& Bitmap, const QString& AFileName);

@@ -1,8 +1,12 @@
 #include "Printing/document/PrintPreviewU.h"
 
 #include "Printing/document/PreviewItemsU.h"
+#include "Printing/text/PreviewTextU.h"
 #include "platform/Exceptions.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -336,20 +340,73 @@ void TPagePreview::paintEvent(QPaintEvent* Event) {
   Q_UNUSED(Event);
   QPainter p(this);
   const int pw = Pen.width();
+  const int grow = pw == 0 ? 0 : 1;
+  // Qt's rectangles run one pixel further than their width: take it off.
+  const QRect paper(FDisplayleft + pw / 2, FDisplayTop + pw / 2, FDisplayWidth - pw + grow - 1,
+                    FDisplayHeight - pw + grow - 1);
   p.setPen(Pen);
   p.setBrush(Brush);
-  const int adjust = pw == 0 ? 0 : 1;
-  p.drawRect(FDisplayleft + pw / 2, FDisplayTop + pw / 2, FDisplayWidth - pw + adjust - 1,
-             FDisplayHeight - pw + adjust - 1);
+  p.drawRect(paper);
+
   if (FSelected) {
-    const QColor silver(192, 192, 192);
+    const QColor silver(192, 192, 192);  // 12632256
     p.setPen(QPen(silver, 2));
     p.setBrush(Qt::NoBrush);
-    const QRect r(FDisplayleft, FDisplayTop, FDisplayWidth, FDisplayHeight);
-    p.drawRect(r);
+    p.drawRect(paper);
+    p.setPen(Qt::NoPen);
     p.setBrush(silver);
-    for (const QPoint& c : {r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()})
+    for (const QPoint& c : {paper.topLeft(), paper.topRight(), paper.bottomLeft(), paper.bottomRight()})
       p.drawRect(QRect(c - QPoint(2, 2), QSize(5, 5)));
+  }
+
+  const double s = FScale;
+  if (FPrintPreview && FPrintPreview->UserOptions().testFlag(uoShowLayout) && s > 0) {
+    const bool debug = FPrintPreview->UserOptions().testFlag(uoDebug);
+    p.setBrush(debug ? QColor(0, 128, 0) : QColor(Qt::white));  // 32768 with uoDebug
+    p.setPen(QPen(Qt::black, 1));
+    const TRectangleList& free = FLayout.FreeRects();
+    for (int i = 0; i < free.Count(); ++i) {
+      const TRectangle& r = *free[i];
+      QRect screen;
+      if (FRotation == 0) {
+        screen.setCoords(Trunc(r.Left * s + FDisplayleft), Trunc(r.Top * s + FDisplayTop),
+                         Trunc(r.Right() * s + FDisplayleft) - 1, Trunc(r.Bottom() * s + FDisplayTop) - 1);
+      } else {
+        screen.setCoords(Trunc(r.Top * s + FDisplayleft), Trunc(FDisplayTop + FDisplayHeight - r.Right() * s),
+                         Trunc(r.Bottom() * s + FDisplayleft) - 1,
+                         Trunc(FDisplayTop + FDisplayHeight - r.Left * s) - 1);
+      }
+      p.drawRect(screen);
+      // The number's top left corner 10 pixels left of and above the centre.
+      p.drawText(screen.center() - QPoint(10, 10) + QPoint(0, p.fontMetrics().ascent()), QString::number(i + 1));
+    }
+  }
+
+  // Where the sheets of a poster meet.
+  const int paperW = PaperWidth(), paperL = PaperLength();
+  if ((FSheetsX > 1 || FSheetsY > 1) && paperW > 0 && paperL > 0) {
+    p.setPen(QPen(Qt::black, 0));
+    const TPrinterSettings& st = PrinterSettings;
+    const int left = FDisplayleft, top = FDisplayTop, right = FDisplayleft + FDisplayWidth,
+              bottom = FDisplayTop + FDisplayHeight;
+    for (int i = 1; i < FSheetsX; ++i) {
+      if (FRotation == 0) {
+        const int x = left + Trunc(static_cast<double>(FDisplayWidth) / paperW * i * (st.UsableWidth + st.MarginLeft));
+        p.drawLine(x, top, x, bottom);
+      } else {
+        const int y = top + Trunc(static_cast<double>(FDisplayHeight) / paperW * i * (st.UsableWidth + st.MarginLeft));
+        p.drawLine(left, y, right, y);
+      }
+    }
+    for (int i = 1; i < FSheetsY; ++i) {
+      if (FRotation == 0) {
+        const int y = top + Trunc(static_cast<double>(FDisplayHeight) / paperL * i * (st.UsableHeight + st.MarginTop));
+        p.drawLine(left, y, right, y);
+      } else {
+        const int x = left + Trunc(static_cast<double>(FDisplayWidth) / paperL * i * (st.UsableHeight + st.MarginTop));
+        p.drawLine(x, top, x, bottom);
+      }
+    }
   }
 }
 
@@ -543,26 +600,216 @@ void TPrintPreview::RefreshPrinterSettings() {
   }
 }
 
+// --- Adding items and the commands on the selected items ----------------------------
+
+IPreviewable* TPrintPreview::AddFile(QString FileName, unsigned Flags) {
+  if (OnTranslateFileName) OnTranslateFileName(this, FileName);
+  auto* image = new TPreviewImage(Owner());
+  image->SetPrintPreview(this);
+  image->LoadFromFile(FileName);
+  image->SetDescription(QFileInfo(FileName).fileName());
+  return AddImageItem(image, Flags);
+}
+
+IPreviewable* TPrintPreview::AddBitmap(const QString& Description, const QImage& Bitmap, unsigned Flags) {
+  auto* image = new TPreviewImage(Owner());
+  image->SetPrintPreview(this);
+  try {
+    image->CopyBitmap(Bitmap);
+  } catch (...) {
+    delete image;
+    throw;
+  }
+  image->SetDescription(Description);
+  return AddImageItem(image, Flags);
+}
+
+IPreviewable* TPrintPreview::AddImageItem(TPreviewItem* Image, unsigned Flags) {
+  Image->SetPrintDimensions(FDefaultImageWidth, FDefaultImageHeight, sdKeepAspect | sdSwapToContent | sdNoRelayout);
+  TPreviewableOptions options = Image->GetOptions();
+  options.setFlag(poCanAutoRotate, FUserOptions.testFlag(uoCanRotate) && !(Flags & afNoAutoRotate));
+  options.setFlag(poCanAutoSize, FUserOptions.testFlag(uoCanResize));
+  Image->SetOptions(options);
+  AddItemToPrintQueue(Image);
+  if (Flags & afAttachText) {
+    Image->CreateCaption();
+    TPagePreview* page = Image->PagePreview();
+    if (page && page->IsAutomatic() && !Image->IsCellLayout()) Relayout(page, false);
+  }
+  SelectItem(Image, !(Flags & afKeepSelection));
+  // Let the window breathe between pictures: commands may run here, and
+  // may even take the new item away again.
+  const QPointer<TPreviewItem> guard = Image;
+  QCoreApplication::processEvents();
+  Changed(QStringLiteral("Add File(s)"));
+  return guard ? static_cast<IPreviewable*>(guard.data()) : nullptr;
+}
+
+bool TPrintPreview::MatchesMasks(const QString& Name, const QString& Masks) {
+  if (Masks == QLatin1String("*.*") || Masks == QLatin1String("*.*;")) return true;
+  const QString fileName = QFileInfo(Name).fileName();
+  const int dot = static_cast<int>(fileName.lastIndexOf(QLatin1Char('.')));
+  QString ext = dot >= 0 ? fileName.mid(dot).toUpper() : QString();
+  if (ext.isEmpty() || ext == QLatin1String(".")) ext = QStringLiteral(".AAA");
+  return (Masks.toUpper() + QLatin1Char(';')).contains(ext + QLatin1Char(';'));
+}
+
+void TPrintPreview::AddFromDirectory(const QString& Directory, const QString& Masks, unsigned Flags) {
+  TUpdateGuard guard(*this);
+  QDir dir(Directory);
+  if (Directory.isEmpty() || !dir.exists()) throw Exception(QStringLiteral("Invalid Directory: %1").arg(Directory));
+  QStringList files;
+  const QStringList entries =
+      dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Unsorted);
+  for (const QString& entry : entries) {
+    if (!MatchesMasks(entry, Masks)) continue;
+    const QString path = dir.filePath(entry);
+    files << path;
+    if (OnProgress) OnProgress(this, QStringLiteral("Found file: ") + path, 0);
+  }
+  const QString adding = QStringLiteral("Adding files from directory: ") + Directory;
+  if (OnProgress) OnProgress(this, adding, 0);
+  for (int i = 0; i < files.size(); ++i) {
+    AddFile(files[i], Flags);
+    if (OnProgress) OnProgress(this, adding, static_cast<float>(i + 1) / files.size());
+  }
+  if (OnProgress) OnProgress(this, QStringLiteral("Adding files from directory: Complete"), 0);
+}
+
+void TPrintPreview::DeleteSelected() {
+  TPreviewItem* first = FirstSelectedItem();
+  if (!first) return;
+  TPagePreview* page = first->PagePreview();
+  const QPointer<TPagePreview> pageGuard = page;
+  for (int i = FItems.Count() - 1; i >= 0; --i) {
+    if (i >= FItems.Count()) continue;
+    TPreviewItem* item = FItems.Item(i);
+    if (!item || !item->Selected()) continue;
+    try {
+      delete item;
+    } catch (...) {
+      // one item that cannot go does not keep the others
+    }
+  }
+  Relayout(pageGuard.data(), false);
+  SetSelectedItem(nullptr);
+  Changed(QStringLiteral("Item(s) delete"));
+}
+
+void TPrintPreview::RotateSelected(int QuarterTurns) {
+  TPreviewItem* first = FirstSelectedItem();
+  if (!first) return;
+  TPagePreview* page = first->PagePreview();
+  for (int i = 0; i < FItems.Count(); ++i) {
+    TPreviewItem* item = FItems.Item(i);
+    if (!item || !item->Selected()) continue;
+    item->Rotate(QuarterTurns);
+    item->SetOptions(item->GetOptions() & ~TPreviewableOptions(poCanAutoRotate));
+  }
+  if (QuarterTurns == 1 || QuarterTurns == 3) Relayout(page, false);
+  Changed(QStringLiteral("Rotate"));
+}
+
+void TPrintPreview::ResizeSelected(int AWidth, int AHeight, unsigned Flags) {
+  {
+    TUpdateGuard guard(*this);
+    for (int i = 0; i < FItems.Count(); ++i) {
+      TPreviewItem* item = FItems.Item(i);
+      if (item && item->Selected()) item->SetPrintDimensionsFixed(AWidth, AHeight, Flags);
+    }
+  }
+  Changed(QStringLiteral("Item(s) resize"));
+}
+
+void TPrintPreview::FitItems(int IType, bool FitWidth, bool FitHeight) {
+  {
+    TUpdateGuard guard(*this);
+    Iterate(FItems, IType, QVariant(), QVariant(), QVariant(), nullptr,
+            [&](QObject* element, QObject*, const QVariant&, const QVariant&, const QVariant&) {
+              static_cast<TPreviewItem*>(element)->Fit(FitWidth, FitHeight);
+            });
+  }
+  Changed(QStringLiteral("Item(s) resize"));
+}
+
+IPreviewable* TPrintPreview::AddText(const QString& Text) {
+  auto* text = new TPreviewText(Owner());
+  text->SetText(Text);
+  text->setParent(this);
+  text->SetPrintDimensions(FDefaultTextWidth, FDefaultTextHeight, 0);
+  text->SetOptions(FUserOptions.testFlag(uoCanResize) ? text->GetOptions() | poCanAutoSize
+                                                      : text->GetOptions() & ~TPreviewableOptions(poCanAutoSize));
+  AddItemToPrintQueue(text);
+  SelectItem(text, true);
+  Changed(QStringLiteral("Add Text Item"));
+  return text;
+}
+
+void TPrintPreview::AttachTextToSelected() {
+  TPreviewItem* first = FirstSelectedItem();
+  if (!first) return;
+  const QPointer<TPagePreview> page = first->PagePreview();
+  for (int i = 0; i < FItems.Count(); ++i) {
+    TPreviewItem* item = FItems.Item(i);
+    if (item && item->Selected() && !item->AttachedPreviewItem()) item->CreateCaption();
+  }
+  Relayout(page.data(), false);
+  Changed(QStringLiteral("Add Text to items"));
+}
+
+void TPrintPreview::AddRemoveText(int IType, bool Add) {
+  Iterate(FItems, IType, QVariant(), QVariant(), QVariant(), nullptr,
+          [Add](QObject* element, QObject*, const QVariant&, const QVariant&, const QVariant&) {
+            auto* item = static_cast<TPreviewItem*>(element);
+            if (Add) {
+              if (!item->AttachedPreviewItem() && !item->IsAttached()) item->CreateCaption();
+            } else {
+              delete item->AttachedPreviewItem();
+            }
+          });
+  ReflowFrom(0);
+  Changed(QStringLiteral("Add/Remove Text"));
+}
+
+int TPrintPreview::CaptionState() const {
+  int state = 0;
+  for (int i = 0; i < FItems.Count(); ++i) {
+    TPreviewItem* item = FItems.Item(i);
+    if (!item || !item->Selected()) continue;
+    const bool bare = dynamic_cast<TPreviewImage*>(item) && !item->AttachedPreviewItem();
+    const int one = bare ? 3 : 1;
+    if (state == 0)
+      state = one;
+    else if (state != one)
+      return 2;
+  }
+  return state == 0 ? 1 : state;
+}
+
 // --- Items and placement -----------------------------------------------------------
 
 void TPrintPreview::AddItemToPrintQueue(QObject* Item) {
   auto* item = dynamic_cast<TPreviewItem*>(Item);
   if (!item) throw Exception(QStringLiteral("AItem passed to AddItemToPrintQueue is not TPreviewItem"));
-  item->SetPrintPreview(this);
-  item->OnRotateBitmap = OnRotateBitmap;
-  item->OnPrintImage = OnPrintImage;
-  item->OnClick = OnPreviewItemClick;
-  item->OnContextPopup = OnPreviewItemContextPopup;
-  item->OnVisibleResize = OnPreviewItemVisibleResize;
-  if (!FItems.Contains(Item)) FItems.Add(Item);
-  FreeNotification(item);
-  if (item->Name().isEmpty())
-    item->SetName(UniqueName(QString::fromLatin1(item->metaObject()->className()).mid(8)));
+  RegisterItem(item);
   TPagePreview* page = FindPageFor(item->PrintWidth(), item->PrintHeight(), item);
   page->AddPreviewItem(item, true);
   ScrollToPage(page);
   if (OnNewPreviewItem) OnNewPreviewItem(item);
   item->show();
+}
+
+void TPrintPreview::RegisterItem(TPreviewItem* Item) {
+  Item->SetPrintPreview(this);
+  Item->OnRotateBitmap = OnRotateBitmap;
+  Item->OnPrintImage = OnPrintImage;
+  Item->OnClick = OnPreviewItemClick;
+  Item->OnContextPopup = OnPreviewItemContextPopup;
+  Item->OnVisibleResize = OnPreviewItemVisibleResize;
+  if (!FItems.Contains(Item)) FItems.Add(Item);
+  FreeNotification(Item);
+  // Named after the class without its first eight letters: "Image", "Text".
+  if (Item->Name().isEmpty()) Item->SetName(UniqueName(QString::fromLatin1(Item->metaObject()->className()).mid(8)));
 }
 
 TPagePreview* TPrintPreview::FindPageFor(int AWidth, int AHeight, IPreviewable* Item) {
@@ -749,7 +996,11 @@ void TPrintPreview::PositionPages() {
     TPagePreview* page = FPages[i];
     const int column = (i - FDisplayPageStart) % across;
     const int row = (i - FDisplayPageStart) / across;
-    page->setGeometry(cellWidth * column, cellHeight * row, cellWidth, cellHeight);
+    const QRect bounds(cellWidth * column, cellHeight * row, cellWidth, cellHeight);
+    if (page->geometry() != bounds) {
+      page->setGeometry(bounds);
+      page->CalcDisplay();  // a hidden control gets no resize event
+    }
     const bool visible = FDisplayPageStart <= i && i < FDisplayPageStart + across * down;
     page->setVisible(visible);
     for (int k = 0; k < page->Items().Count(); ++k)
@@ -794,6 +1045,27 @@ void TPrintPreview::ScrollToPage(TPagePreview* Page) {
   if (i < 0) return;
   const int across = FDisplayPagesHorizontal, shown = across * FDisplayPagesVertical;
   if (i < FDisplayPageStart || FDisplayPageStart < i - shown + 1) SetDisplayPageStart((i / across) * across);
+}
+
+void TPrintPreview::NextPages() {
+  const int across = FDisplayPagesHorizontal;
+  const int v = across * (FDisplayPageStart / across + 1);
+  if (PageCount() - 1 >= v) SetDisplayPageStart(v);
+}
+
+void TPrintPreview::PriorPages() {
+  const int across = FDisplayPagesHorizontal;
+  SetDisplayPageStart(std::max((FDisplayPageStart / across - 1) * across, 0));
+}
+
+void TPrintPreview::LastPages() {
+  const int across = FDisplayPagesHorizontal;
+  SetDisplayPageStart(((PageCount() - 1) / across) * across);
+}
+
+void TPrintPreview::FreeHiddenCaches(bool All) {
+  for (int i = 0; i < FPages.Count(); ++i)
+    if (i < FDisplayPageStart || i > DisplayPageEnd()) FPages[i]->FreeItemCaches(All);
 }
 
 void TPrintPreview::SetSelectedPage(TPagePreview* Value) {
@@ -859,6 +1131,74 @@ void TPrintPreview::ItemSelectionChanged(QObject* Control) {
 void TPrintPreview::EndSelectionUpdate() {
   if (FSelectionLock > 0) --FSelectionLock;
   if (FSelectionLock == 0 && FSelectionPending) ItemSelectionChanged(FSelectedItem);
+}
+
+void TPrintPreview::SelectItems(int Mode) {
+  BeginSelectionUpdate();
+  for (int i = 0; i < FItems.Count(); ++i) {
+    TPreviewItem* item = FItems.Item(i);
+    if (!item) continue;
+    switch (Mode) {
+      case 0: item->SetSelected(false); break;
+      case 1: item->SetSelected(true); break;
+      case 2: {
+        const int page = item->PageIndex();
+        if (page >= FDisplayPageStart && page <= DisplayPageEnd()) item->SetSelected(true);
+        break;
+      }
+      case 3: item->SetSelected(!item->Selected()); break;
+      default: break;
+    }
+  }
+  if (Mode == 0) {
+    SetSelectedItem(nullptr);
+  } else if (Mode == 3 || !FSelectedItem) {
+    TPreviewItem* first = FirstSelectedItem();
+    if (Mode == 3 || first) SetSelectedItem(first);
+  }
+  EndSelectionUpdate();
+  Changed(QStringLiteral("Selected item(s)"));
+}
+
+void TPrintPreview::SelectPages(int Mode) {
+  for (int i = 0; i < FPages.Count(); ++i) {
+    TPagePreview* page = FPages[i];
+    switch (Mode) {
+      case 0: page->SetSelected(false); break;
+      case 1: page->SetSelected(true); break;
+      case 2:
+        if (i >= FDisplayPageStart && i <= DisplayPageEnd()) page->SetSelected(true);
+        break;
+      case 3: page->SetSelected(!page->Selected()); break;
+      default: break;
+    }
+  }
+  if (Mode == 0) {
+    SetSelectedPage(nullptr);
+  } else if (Mode == 3 || !FSelectedPage) {
+    TPagePreview* first = FirstSelectedPage();
+    if (Mode == 3 || first) SetSelectedPage(first);
+  }
+  Changed(QStringLiteral("Select page(s)"));
+}
+
+TPreviewItem* TPrintPreview::FirstSelectedItem() const {
+  for (int i = 0; i < FItems.Count(); ++i)
+    if (TPreviewItem* item = FItems.Item(i); item && item->Selected()) return item;
+  return nullptr;
+}
+
+TPagePreview* TPrintPreview::FirstSelectedPage() const {
+  for (TPagePreview* page : FPages)
+    if (page->Selected()) return page;
+  return nullptr;
+}
+
+int TPrintPreview::SelectedCount() const {
+  int n = 0;
+  for (int i = 0; i < FItems.Count(); ++i)
+    if (TPreviewItem* item = FItems.Item(i); item && item->Selected()) ++n;
+  return n;
 }
 
 TLayoutType TPrintPreview::CurrentLayoutType() const {

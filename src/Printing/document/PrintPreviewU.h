@@ -81,6 +81,13 @@ using PrintPreviewTypes::TUserOption;
 using PrintPreviewTypes::TUserOptions;
 using namespace PrintPreviewTypes;  // the enumeration values (ltManual, bcCompressed, ...)
 
+// Flags of the adding operations.
+enum TAddFlag : unsigned {
+  afAttachText = 1,     // attach a caption showing the item's description
+  afNoAutoRotate = 2,   // keep the layout from turning the picture
+  afKeepSelection = 4,  // add the new item to the selection
+};
+
 // Quarter turns clockwise, 0 to 3.
 using TRotation = int;
 // Resampling options of the resample handler (passed empty).
@@ -397,8 +404,33 @@ public:
   QString UniqueName(const QString& Prefix);
   TPrinterSettings PrinterSettings;
 
+  // Adding items and the commands on the selected items.
+  IPreviewable* AddFile(QString FileName, unsigned Flags);
+  IPreviewable* AddBitmap(const QString& Description, const QImage& Bitmap, unsigned Flags);
+  // Adds every entry of the folder whose extension is in Masks ("*.JPG;*.PNG;"
+  // or "*.*"). Fails with "Invalid Directory: %s".
+  void AddFromDirectory(const QString& Directory, const QString& Masks, unsigned Flags);
+  IPreviewable* AddImageItem(TPreviewItem* Image, unsigned Flags);
+  void DeleteSelected();
+  void RotateSelected(int QuarterTurns);
+  void ResizeSelected(int AWidth, int AHeight, unsigned Flags);
+  void FitItems(int IType, bool FitWidth, bool FitHeight);
+  // A new text box with the markup text (empty for a blank one).
+  IPreviewable* AddText(const QString& Text);
+  void AttachTextToSelected();
+  // Gives every item of the filter a caption (Add) or takes them away.
+  void AddRemoveText(int IType, bool Add);
+  // 1: every selected item has a caption or is no picture (also when nothing
+  // is selected); 3: every one is a picture without; 2: both kinds.
+  int CaptionState() const;
+  // Whether a name matches the masks of AddFromDirectory.
+  static bool MatchesMasks(const QString& Name, const QString& Masks);
+
   // Items and placement.
   void AddItemToPrintQueue(QObject* Item);
+  // Makes the item the document's: its handlers, its place in Items, its
+  // removal notice and a name of its own when it has none.
+  void RegisterItem(TPreviewItem* Item);
   TPagePreview* FindPageFor(int AWidth, int AHeight, IPreviewable* Item);
   TPagePreview* PlaceNewItem(IPreviewable* Item);
   void ReflowFrom(int PageIndex);
@@ -437,6 +469,11 @@ public:
   int DisplayPageEnd() const { return FDisplayPageStart + FDisplayPagesHorizontal * FDisplayPagesVertical - 1; }
   void SetDisplayPageStartEx(int Value, bool Notify);
   void ScrollToPage(TPagePreview* Page);
+  void NextPages();
+  void PriorPages();
+  void LastPages();
+  // Frees the bitmaps of the items on the pages not shown.
+  void FreeHiddenCaches(bool All);
   TPagePreview* SelectedPage() const { return FSelectedPage; }
   void SetSelectedPage(TPagePreview* Value);
   QObject* SelectedItem() const { return FSelectedItem; }
@@ -448,6 +485,12 @@ public:
   void ItemSelectionChanged(QObject* Control);
   void BeginSelectionUpdate() { ++FSelectionLock; }
   void EndSelectionUpdate();
+  // Selection modes: 0 none, 1 all, 2 those on the pages shown, 3 invert.
+  void SelectItems(int Mode);
+  void SelectPages(int Mode);
+  TPreviewItem* FirstSelectedItem() const;
+  TPagePreview* FirstSelectedPage() const;
+  int SelectedCount() const;
   TLayoutType CurrentLayoutType() const;
 
   // Host hooks.
