@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
 #include "platform/Printer.h"
+#include "platform/images/Images.h"
 
 #include <QPainter>
 #include <QPen>
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <vector>
 
 namespace {
 
@@ -60,106 +60,6 @@ TVisiblePart VisiblePart(int bw, int bh, int pw, int ph, int x, int y, int w, in
   }
   if (dr > dl && db > dt) v.Dest = QRect(int(dl), int(dt), int(dr - dl), int(db - dt));
   return v;
-}
-
-// Half the size, every other pixel of every other row, no filtering.
-QImage Halve(const QImage& AImage) {
-  const QImage src = AImage.convertToFormat(QImage::Format_RGB888);
-  QImage half(std::max(1, src.width() / 2), std::max(1, src.height() / 2), QImage::Format_RGB888);
-  for (int i = 0; i < half.height(); ++i) {
-    const uchar* s = src.constScanLine(std::min(2 * i, src.height() - 1));
-    uchar* d = half.scanLine(i);
-    for (int j = 0; j < half.width(); ++j) {
-      const int k = std::min(2 * j, src.width() - 1);
-      d[3 * j] = s[3 * k];
-      d[3 * j + 1] = s[3 * k + 1];
-      d[3 * j + 2] = s[3 * k + 2];
-    }
-  }
-  return half;
-}
-
-// Lanczos-3 resampling of a 24-bit picture, one direction at a time.
-// (A private copy until the shared image layer provides it.)
-struct TContribution {
-  int First = 0;
-  std::vector<float> Weights;
-};
-
-double Lanczos3(double X) {
-  X = std::fabs(X);
-  if (X < 1e-9) return 1.0;
-  if (X >= 3.0) return 0.0;
-  const double px = M_PI * X;
-  return 3.0 * std::sin(px) * std::sin(px / 3.0) / (px * px);
-}
-
-std::vector<TContribution> Contributions(int ASrc, int ADst) {
-  std::vector<TContribution> result(static_cast<size_t>(ADst));
-  const double scale = static_cast<double>(ADst) / ASrc;
-  const double stretch = scale < 1.0 ? 1.0 / scale : 1.0;  // the filter widens when shrinking
-  const double support = 3.0 * stretch;
-  for (int i = 0; i < ADst; ++i) {
-    const double centre = (i + 0.5) / scale;
-    const int first = static_cast<int>(std::floor(centre - support));
-    const int last = static_cast<int>(std::ceil(centre + support));
-    TContribution& c = result[static_cast<size_t>(i)];
-    c.First = std::max(0, first);
-    const int lastIn = std::min(ASrc - 1, last);
-    c.Weights.assign(static_cast<size_t>(std::max(0, lastIn - c.First + 1)), 0.0f);
-    double sum = 0;
-    for (int j = first; j <= last; ++j) {
-      const double w = Lanczos3((j + 0.5 - centre) / stretch);
-      const int k = std::clamp(j, 0, ASrc - 1);  // the edge pixels repeat
-      if (k - c.First >= 0 && k - c.First < static_cast<int>(c.Weights.size()))
-        c.Weights[static_cast<size_t>(k - c.First)] += static_cast<float>(w);
-      sum += w;
-    }
-    if (sum != 0)
-      for (float& w : c.Weights) w = static_cast<float>(w / sum);
-  }
-  return result;
-}
-
-uchar ToByte(float V) { return static_cast<uchar>(std::clamp(std::lround(V), 0L, 255L)); }
-
-QImage ResampleLanczos3(const QImage& AImage, int AWidth, int AHeight) {
-  const QImage src = AImage.convertToFormat(QImage::Format_RGB888);
-  const int sw = src.width(), sh = src.height();
-  const std::vector<TContribution> across = Contributions(sw, AWidth);
-  const std::vector<TContribution> down = Contributions(sh, AHeight);
-  QImage mid(AWidth, sh, QImage::Format_RGB888);
-  for (int y = 0; y < sh; ++y) {
-    const uchar* s = src.constScanLine(y);
-    uchar* d = mid.scanLine(y);
-    for (int x = 0; x < AWidth; ++x) {
-      const TContribution& c = across[static_cast<size_t>(x)];
-      float r = 0, g = 0, b = 0;
-      for (size_t k = 0; k < c.Weights.size(); ++k) {
-        const uchar* p = s + 3 * (c.First + static_cast<int>(k));
-        r += c.Weights[k] * p[0];
-        g += c.Weights[k] * p[1];
-        b += c.Weights[k] * p[2];
-      }
-      d[3 * x] = ToByte(r);
-      d[3 * x + 1] = ToByte(g);
-      d[3 * x + 2] = ToByte(b);
-    }
-  }
-  QImage out(AWidth, AHeight, QImage::Format_RGB888);
-  std::vector<float> acc(static_cast<size_t>(AWidth) * 3);
-  for (int y = 0; y < AHeight; ++y) {
-    const TContribution& c = down[static_cast<size_t>(y)];
-    std::fill(acc.begin(), acc.end(), 0.0f);
-    for (size_t k = 0; k < c.Weights.size(); ++k) {
-      const uchar* s = mid.constScanLine(c.First + static_cast<int>(k));
-      const float w = c.Weights[k];
-      for (int i = 0; i < AWidth * 3; ++i) acc[static_cast<size_t>(i)] += w * s[i];
-    }
-    uchar* d = out.scanLine(y);
-    for (int i = 0; i < AWidth * 3; ++i) d[i] = ToByte(acc[static_cast<size_t>(i)]);
-  }
-  return out;
 }
 
 const QString kAssertionFailure = QStringLiteral("Assertion failure");
@@ -270,8 +170,10 @@ void TPrintImageHandler::CanvasDraw(bool& AHandled, const QImage& ABitmap, QPain
   if (bitmap.isNull()) return;
   const QSize target = v.Dest.size();
   if (bitmap.size() != target) {
-    if (bitmap.width() > 2 * target.width() && bitmap.height() > 2 * target.height()) bitmap = Halve(bitmap);
-    bitmap = ResampleLanczos3(bitmap, target.width(), target.height());
+    // Much larger pictures are halved first, without filtering.
+    if (bitmap.width() > 2 * target.width() && bitmap.height() > 2 * target.height())
+      bitmap = Images::Resample(bitmap, bitmap.width() / 2, bitmap.height() / 2, Images::TResampleFilter::None);
+    bitmap = Images::Resample(bitmap, target.width(), target.height(), Images::TResampleFilter::Lanczos3);
   }
   PrtCanvas->drawImage(v.Dest.topLeft(), bitmap);
 }
