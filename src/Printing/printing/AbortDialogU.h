@@ -34,8 +34,8 @@ private:
   bool FCancelled = false;
 };
 
-// Creates the dialog owned by AOwner, shows it and pumps its pending
-// messages once. Answers nothing when any of this fails; the print run then
+// Creates the dialog owned by AOwner (free it before its owner goes), shows
+// it and pumps its pending messages once. Answers nothing when any of this fails; the print run then
 // goes on without progress display.
 std::unique_ptr<TAbortDialog> AbortDialogCreate(QWidget* AOwner);
 // The text becomes the dialog's caption, then its messages are pumped.

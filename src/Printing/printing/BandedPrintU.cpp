@@ -223,7 +223,6 @@ struct TTileJob {
   QByteArray Info;           // 40-byte header and colour table
   const unsigned char* First = nullptr;  // the top row
   qint64 Step = 0;                       // from one row to the next one down
-  qint64 SrcRows = 0;
   long double Rx = 1, Ry = 1;  // source pixels per destination pixel
   int Fx = 1, Fy = 1;
   bool DDB = false;  // device-dependent bitmaps for this and later tiles
@@ -545,7 +544,6 @@ int TBandedPrinter::PrintDIBRect(const TPrintDIBRequest& ARequest) {
   job.Request = &R;
   job.Header = h;
   job.Info = work;
-  job.SrcRows = rows;
 
   // 7. Ratios.
   job.Rx = static_cast<long double>(R.Src.Width) / R.Dest.Width;

@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 
 #include <cstdint>
 #include <functional>
