@@ -3,7 +3,10 @@
 #include "platform/Exceptions.h"
 #include "platform/QtPrinter.h"
 
+#include <QImage>
 #include <QPainter>
+#include <QPixmap>
+#include <QRect>
 
 TPrinter::~TPrinter() = default;
 
@@ -64,6 +67,23 @@ void TPrinter::Abort() {
 QPainter* TPrinter::Canvas() {
   CheckPrinting(true);
   return FCanvas;
+}
+
+int TPrinter::StretchDIBits(QPainter* ACanvas, const QRect& Dest, const QImage& Bits) {
+  if (!ACanvas || !ACanvas->isActive() || Bits.isNull() || Dest.isEmpty()) return 0;
+  ACanvas->drawImage(Dest, Bits);
+  return Bits.height();
+}
+
+bool TPrinter::DrawDDB(QPainter* ACanvas, const QRect& Dest, const QImage& Bits) {
+  if (!ACanvas || !ACanvas->isActive() || Bits.isNull() || Dest.isEmpty()) return false;
+  const QPixmap bitmap = QPixmap::fromImage(Bits);
+  if (bitmap.isNull()) return false;
+  if (Dest.size() == bitmap.size())
+    ACanvas->drawPixmap(Dest.topLeft(), bitmap);
+  else
+    ACanvas->drawPixmap(Dest, bitmap);
+  return true;
 }
 
 namespace {

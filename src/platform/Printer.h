@@ -7,7 +7,9 @@
 
 #include <memory>
 
+class QImage;
 class QPainter;
+class QRect;
 
 // Shared printer enumerations, declared for the meta-object system so that
 // streamed properties can carry them by name.
@@ -124,6 +126,15 @@ public:
   bool Aborted() const { return FAborted; }
   int PageNumber() const { return FPageNumber; }
   QPainter* Canvas();
+
+  // The bitmap transfers of the banded picture output, onto a canvas of this
+  // printer. StretchDIBits draws a device-independent bitmap stretched into
+  // Dest and answers the number of scan lines the device took (0 when it
+  // failed). DrawDDB sends the bitmap as a device-dependent one (a pixmap):
+  // copied at 1:1 when Dest has the bitmap's size, else stretched; false
+  // when it failed.
+  virtual int StretchDIBits(QPainter* ACanvas, const QRect& Dest, const QImage& Bits);
+  virtual bool DrawDDB(QPainter* ACanvas, const QRect& Dest, const QImage& Bits);
 
 protected:
   virtual int DoGetPrinterIndex() const = 0;

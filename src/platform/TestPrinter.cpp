@@ -161,3 +161,34 @@ QImage TTestPrinter::RenderPage(int Job, int Page, double Scale) const {
   painter.end();
   return image;
 }
+
+int TTestPrinter::StretchDIBits(QPainter* ACanvas, const QRect& Dest, const QImage& Bits) {
+  TInfo& p = FPrinters[FIndex];
+  TBitmapCall call;
+  call.Kind = TBitmapCall::bkStretchDIB;
+  call.Dest = Dest;
+  call.Bits = Bits;
+  if (p.WrongStretchLineCalls != 0) {
+    if (p.WrongStretchLineCalls > 0) --p.WrongStretchLineCalls;
+    call.Lines = Bits.height() / 2;  // a driver that took part of the bitmap, or none
+    call.Ok = false;
+  } else {
+    call.Lines = TPrinter::StretchDIBits(ACanvas, Dest, Bits);
+    call.Ok = call.Lines > 0;
+  }
+  FBitmapCalls.push_back(call);
+  if (OnBitmapCall) OnBitmapCall(call);
+  return call.Lines;
+}
+
+bool TTestPrinter::DrawDDB(QPainter* ACanvas, const QRect& Dest, const QImage& Bits) {
+  const TInfo& p = FPrinters[FIndex];
+  TBitmapCall call;
+  call.Kind = TBitmapCall::bkDDB;
+  call.Dest = Dest;
+  call.Bits = Bits;
+  call.Ok = !p.FailsDDB && TPrinter::DrawDDB(ACanvas, Dest, Bits);
+  FBitmapCalls.push_back(call);
+  if (OnBitmapCall) OnBitmapCall(call);
+  return call.Ok;
+}

@@ -5,8 +5,10 @@
 #include <QImage>
 #include <QList>
 #include <QPicture>
+#include <QRect>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -33,6 +35,10 @@ struct TTestPrinterInfo {
   bool NoDeviceMode = false;       // never answers device settings
   bool RejectsDeviceMode = false;  // UpdateDeviceMode fails
   bool FailsBeginDoc = false;
+  // The next this many DIB stretches (-1: all) draw nothing and report a
+  // wrong number of scan lines.
+  int WrongStretchLineCalls = 0;
+  bool FailsDDB = false;  // device-dependent bitmap transfers fail
 };
 
 // A printer object with settable metrics that records what is printed:
@@ -50,6 +56,16 @@ public:
     bool Aborted = false;
   };
 
+  // One bitmap transfer of the banded picture output, as the printer saw it.
+  struct TBitmapCall {
+    enum TKind { bkStretchDIB, bkDDB };
+    TKind Kind = bkStretchDIB;
+    QRect Dest;
+    QImage Bits;
+    int Lines = 0;   // DIB stretch: the scan lines reported
+    bool Ok = true;  // drawn
+  };
+
   explicit TTestPrinter(const QList<TInfo>& APrinters = {TInfo()});
   ~TTestPrinter() override;
 
@@ -65,6 +81,10 @@ public:
   // times Scale.
   QImage RenderPage(int Job, int Page, double Scale = 1.0) const;
   int UpdateDeviceModeCalls() const { return FUpdateCalls; }
+  const std::vector<TBitmapCall>& BitmapCalls() const { return FBitmapCalls; }
+  void ClearBitmapCalls() { FBitmapCalls.clear(); }
+  // Called after every bitmap transfer (tests press Cancel from here).
+  std::function<void(const TBitmapCall&)> OnBitmapCall;
 
   QStringList Printers() const override;
   void GetPrinter(QString& ADevice, QString& ADriver, QString& APort, TDeviceMode*& ADeviceMode) override;
@@ -74,6 +94,8 @@ public:
   TPrinterOrientation Orientation() const override;
   void SetOrientation(TPrinterOrientation Value) override;
   int GetDeviceCaps(TDeviceCap Cap) const override;
+  int StretchDIBits(QPainter* ACanvas, const QRect& Dest, const QImage& Bits) override;
+  bool DrawDDB(QPainter* ACanvas, const QRect& Dest, const QImage& Bits) override;
 
 protected:
   int DoGetPrinterIndex() const override { return FIndex; }
@@ -95,4 +117,5 @@ private:
   std::unique_ptr<QPicture> FPage;
   std::unique_ptr<QPainter> FPainter;
   int FUpdateCalls = 0;
+  std::vector<TBitmapCall> FBitmapCalls;
 };
