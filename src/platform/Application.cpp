@@ -43,3 +43,16 @@ bool CallGuarded(const std::function<void()>& Fn) {
   }
   return false;
 }
+
+TWaitCursor::TWaitCursor() {
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    FActive = true;
+  }
+}
+
+void TWaitCursor::Restore() {
+  if (!FActive) return;
+  FActive = false;
+  QGuiApplication::restoreOverrideCursor();
+}

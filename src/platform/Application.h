@@ -22,3 +22,16 @@ public:
 // Runs Fn and keeps every exception inside: for timer, callback and other
 // event boundaries outside notify(). Answers false when Fn threw.
 bool CallGuarded(const std::function<void()>& Fn);
+
+// The hourglass while it lives (or until Restore).
+class TWaitCursor {
+public:
+  TWaitCursor();
+  ~TWaitCursor() { Restore(); }
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+  void Restore();
+
+private:
+  bool FActive = false;
+};

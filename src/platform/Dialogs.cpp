@@ -1,6 +1,7 @@
 #include "platform/Dialogs.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -93,6 +94,22 @@ void ShowMessage(const QString& Msg) {
   QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), Msg, QMessageBox::Ok,
                   QApplication::activeWindow());
   box.exec();
+}
+
+int ShowModal(QDialog& Dialog, const QString& Summary) {
+  if (TDialogScript* s = TDialogScript::Current()) {
+    TDialogRequest r;
+    r.Kind = TDialogRequest::dkMessage;
+    r.Caption = Dialog.windowTitle();
+    r.Text = Summary;
+    s->Take(r);
+    return mrNone;
+  }
+  if (!CanShowBoxes()) {
+    ReportUnshown("dialog", Dialog.windowTitle());
+    return mrNone;
+  }
+  return Dialog.exec();
 }
 
 int MessageDlg(const QString& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int HelpCtx) {

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+class QDialog;
+
 // Message boxes, questions and input boxes. Every box of the program goes
 // through here, so that tests can script the answers (TDialogScript) and no
 // test ever opens a blocking window.
@@ -51,6 +53,11 @@ int MessageDlg(const QString& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, 
 
 // An input box; true when confirmed, Value then holds the text entered.
 bool InputQuery(const QString& ACaption, const QString& APrompt, QString& Value);
+
+// Runs a dialog of the program's own modally and answers its result. Under
+// a test script, or without a screen, it is recorded as a message with its
+// caption and the summary given, and not shown.
+int ShowModal(QDialog& Dialog, const QString& Summary);
 
 // The answer a box gives when nobody can press a button: Cancel where there
 // is one, else No, else OK.

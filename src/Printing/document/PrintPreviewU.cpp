@@ -4,7 +4,16 @@
 #include "Printing/text/PreviewTextU.h"
 #include "platform/Exceptions.h"
 
+#include "platform/Application.h"
+#include "platform/Dialogs.h"
+
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QThread>
 #include <QDir>
 #include <QFileInfo>
 #include <QMouseEvent>
@@ -904,6 +913,140 @@ void TPrintPreview::SetLayout(const QString& LayoutText, TLayoutType LayoutType)
 void TPrintPreview::ThumbLayout() {
   SetDefaultLayoutType(ltThumb);
   SetLayout(TLayout::ThumbsText(FDefaultThumbsAcross, FDefaultThumbsDown), ltThumb);
+}
+
+// --- Printing ------------------------------------------------------------------------
+
+bool TPagePreview::PrintPage() {
+  TPrinter& printer = Printer();
+  const TPrinterSettings s = PrinterSettings;
+  bool result = false;
+  for (int sx = 0; sx < FSheetsX; ++sx) {
+    for (int sy = 0; sy < FSheetsY; ++sy) {
+      if (result) {
+        printer.NewPage();
+        result = false;
+      }
+      // A snapshot: the window may run commands between two items.
+      QList<QPointer<QObject>> items;
+      for (QObject* item : FItems) items << item;
+      const int n = static_cast<int>(items.size());
+      for (int k = 0; k < n; ++k) {
+        if (OnProgress)
+          OnProgress(this, QStringLiteral("Printing page ") + QString::number(PageIndex() + 1), static_cast<float>(k) / n);
+        IPreviewable* item = dynamic_cast<IPreviewable*>(items[k].data());
+        if (item && !item->GetOptions().testFlag(poAttached)) {
+          try {
+            const bool drawn = item->PrintTo(printer.Canvas(), s.PrintableWidthPx * sx + s.HardOffsetLeftPx,
+                                             s.PrintableHeightPx * sy + s.HardOffsetTopPx);
+            result = result || drawn;
+          } catch (const EAbort&) {
+            throw;
+          } catch (const std::exception& e) {
+            const auto* ex = dynamic_cast<const Exception*>(&e);
+            Dialogs::ShowMessage(QStringLiteral("Error \"%1\" occurred in printing item \"%2\".")
+                                     .arg(ex ? ex->Message() : QString::fromLocal8Bit(e.what()), item->GetDescription()));
+          }
+        }
+        QCoreApplication::processEvents();
+      }
+    }
+  }
+  return result;
+}
+
+void TPrintPreview::Print(int StartPage, int EndPage) {
+  if (StartPage > EndPage) throw Exception(QStringLiteral("Must have StartPage<=endpage"));
+  TWaitCursor cursor;
+  if (OnBeforePrint) OnBeforePrint(this);
+  auto report = [this](const QString& text, float progress) {
+    if (OnProgress) OnProgress(this, text, progress);
+  };
+  // Whatever happens: the last report, the cursor and the host's hook.
+  struct TFinally {
+    std::function<void()> Fn;
+    ~TFinally() { Fn(); }
+  } finally{[&] {
+    CallGuarded([&] {
+      report(QStringLiteral("Printing complete."), 0);
+      cursor.Restore();
+      if (OnAfterPrint) OnAfterPrint(this);
+    });
+  }};
+
+  const int first = std::max(StartPage - 1, 0);
+  const int last = std::min(EndPage - 1, PageCount() - 1);
+  TPrinter& printer = Printer();
+  printer.SetTitle(FPrinterTitle);
+  printer.BeginDoc();
+  bool printedBefore = false;
+  for (int i = first; i <= last && i < PageCount(); ++i) {
+    report(QStringLiteral("Printing."), static_cast<float>(i - first) / (last - first + 1));
+    TPagePreview* page = FPages[i];
+    try {
+      if (printedBefore && page->Items().Count() > 0) {
+        if (FUserOptions.testFlag(uoPrintSeparatePages)) {
+          printer.EndDoc();
+          if (SeparateJobPause > 0) QThread::msleep(static_cast<unsigned long>(SeparateJobPause));
+          printer.SetTitle(QStringLiteral("%1: Page %2").arg(FPrinterTitle).arg(i + 1));
+          printer.BeginDoc();
+        } else {
+          printer.NewPage();
+        }
+      }
+      // A page without items leaves the sheet as it is: the next page's
+      // items still need a sheet of their own.
+      const bool drew = page->PrintPage();
+      if (page->Items().Count() > 0) printedBefore = drew;
+    } catch (const EAbort&) {
+      if (printer.Printing()) printer.Abort();
+      throw;
+    } catch (const std::exception&) {
+      const int answer =
+          Dialogs::MessageDlg(QStringLiteral("There was an error printing page %1.  Do you want to continue").arg(i + 1),
+                              mtConfirmation, mbYes | mbNo);
+      if (answer != mrYes) {
+        if (printer.Printing()) printer.Abort();
+        return;
+      }
+      if (!printer.Printing()) printer.BeginDoc();
+    }
+  }
+  report(QStringLiteral("Spooling."), 0);
+  printer.EndDoc();
+  MarkPrinted();
+}
+
+TPrintPreview::TStatistics TPrintPreview::Statistics() const {
+  TStatistics s;
+  for (int i = 0; i < FItems.Count(); ++i) {
+    TPreviewItem* item = FItems.Item(i);
+    if (!item) continue;
+    if (dynamic_cast<TPreviewImage*>(item)) ++s.Images;
+    if (dynamic_cast<TPreviewText*>(item)) ++s.TextBoxes;
+    s.ItemMemory += item->GetMemoryUsed();
+  }
+  s.Pages = PageCount();
+  return s;
+}
+
+void TPrintPreview::ShowStatistics() {
+  const TStatistics s = Statistics();
+  const QLocale locale;  // "#,##0": grouped thousands
+  QDialog dialog(this);
+  dialog.setWindowTitle(QStringLiteral("Statistics"));
+  auto* form = new QFormLayout(&dialog);
+  const std::pair<const char*, qint64> rows[] = {
+      {"Images:", s.Images}, {"Text Boxes:", s.TextBoxes}, {"Pages:", s.Pages}, {"Item Memory:", s.ItemMemory}};
+  QStringList summary;
+  for (const auto& [label, value] : rows) {
+    form->addRow(QString::fromLatin1(label), new QLabel(locale.toString(value)));
+    summary << QString::fromLatin1(label) + QLatin1Char(' ') + locale.toString(value);
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(buttons);
+  Dialogs::ShowModal(dialog, summary.join(QLatin1Char('\n')));
 }
 
 // --- Change tracking ---------------------------------------------------------------

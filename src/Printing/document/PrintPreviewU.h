@@ -318,6 +318,10 @@ public:
   void CalcDisplay();
   void UpdateItemsDisplay();
 
+  // Prints the page's items on its sheets; true when something was drawn
+  // on the last sheet.
+  bool PrintPage();
+
 protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
   void paintEvent(QPaintEvent* Event) override;
@@ -437,6 +441,21 @@ public:
   void Relayout(TPagePreview* Page, bool Sort);
   void SetLayout(const QString& LayoutText, TLayoutType LayoutType);
   void ThumbLayout();
+
+  // Printing: pages StartPage to EndPage, numbered from 1 ("Must have
+  // StartPage<=endpage"). One print job, or one per page with
+  // uoPrintSeparatePages, SeparateJobPause milliseconds apart.
+  void Print(int StartPage, int EndPage);
+  int SeparateJobPause = 1000;
+  // The figures of the statistics dialog.
+  struct TStatistics {
+    int Images = 0;
+    int TextBoxes = 0;
+    int Pages = 0;
+    qint64 ItemMemory = 0;
+  };
+  TStatistics Statistics() const;
+  void ShowStatistics();
 
   // Whole document.
   void ClearAll();
