@@ -6,7 +6,9 @@
 // pages printed to the PDF-file printer, rendered with pdftoppm, must give
 // the same sheets.
 
+#include "Printing/document/PreviewItemsU.h"
 #include "Printing/printing/PrintImageU.h"
+#include "Printing/text/PreviewTextU.h"
 
 #include "TestSupport.h"
 #include "platform/QtPrinter.h"
@@ -203,6 +205,35 @@ void ExpectSheets(const QList<QImage>& ASheets, const TArea& A, const char* AWha
   }
 }
 
+// Waits until the queue has done every job, then renders what it wrote into
+// PNGs named Prefix1.png, Prefix2.png, ... in Dir; answers an error or "".
+QString RenderQueueOutput(const QString& AOutput, const QString& ADir, const QString& APrefix) {
+  QElapsedTimer waited;
+  waited.start();
+  bool done = false;
+  while (waited.elapsed() < 180000) {
+    QString out;
+    if (RunTool(QStringLiteral("lpstat"),
+                {QStringLiteral("-W"), QStringLiteral("not-completed"), QStringLiteral("-o"), kQueue}, &out) &&
+        out.trimmed().isEmpty()) {
+      done = true;
+      break;
+    }
+    QThread::msleep(250);
+  }
+  if (!done) return QStringLiteral("the print job did not finish");
+  if (QFileInfo(AOutput).size() <= 0) return QStringLiteral("the queue wrote nothing");
+  QString log;
+  if (!RunTool(QStringLiteral("gs"), {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+                                      QStringLiteral("-dSAFER"), QStringLiteral("-sDEVICE=png16m"), QStringLiteral("-r20"),
+                                      QStringLiteral("-sOutputFile=") + ADir + QLatin1Char('/') + APrefix +
+                                          QStringLiteral("%d.png"),
+                                      AOutput},
+               &log))
+    return log;
+  return QString();
+}
+
 // The scheduler of the test run; started here only when CTest did not.
 class TSpoolerScope {
 public:
@@ -255,33 +286,11 @@ TEST(TSpooler, ThePagesReachTheQueueInOrderAndMatchThePdfPrinter) {
   const TArea queueArea = AreaOf(printer);
   PrintDocument(printer);
 
-  // Wait until the scheduler has no job left that is not done.
-  QElapsedTimer waited;
-  waited.start();
-  QString pending = QStringLiteral("?");
-  while (waited.elapsed() < 180000) {
-    QString out;
-    if (RunTool(QStringLiteral("lpstat"), {QStringLiteral("-W"), QStringLiteral("not-completed"), QStringLiteral("-o"),
-                                       kQueue},
-            &out) &&
-        out.trimmed().isEmpty()) {
-      pending.clear();
-      break;
-    }
-    QThread::msleep(250);
-  }
-  ASSERT_TRUE(pending.isEmpty()) << "the print job did not finish";
-  ASSERT_TRUE(QFileInfo(output).size() > 0) << "the queue wrote nothing";
-
   QTemporaryDir work;
   ASSERT_TRUE(work.isValid());
+  const QString error = RenderQueueOutput(output, work.path(), QStringLiteral("queue-"));
+  ASSERT_TRUE(error.isEmpty()) << error.toStdString();
   QString log;
-  ASSERT_TRUE(RunTool(QStringLiteral("gs"),
-                  {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
-                   QStringLiteral("-dSAFER"), QStringLiteral("-sDEVICE=png16m"), QStringLiteral("-r20"),
-                   QStringLiteral("-sOutputFile=") + work.filePath(QStringLiteral("queue-%d.png")), output},
-                  &log))
-      << log.toStdString();
   ExpectSheets(LoadSheets(work.path(), QStringLiteral("queue-")), queueArea, "queue");
 
   // The same pages on the PDF-file printer.
@@ -296,4 +305,131 @@ TEST(TSpooler, ThePagesReachTheQueueInOrderAndMatchThePdfPrinter) {
                   &log))
       << log.toStdString();
   ExpectSheets(LoadSheets(work.path(), QStringLiteral("pdf-")), pdfArea, "PDF");
+}
+
+namespace {
+
+// Prints on the current printer a three-page document: pictures with
+// captions and a text box; a poster
+// page of 2 x 2 sheets under one picture; an empty page. Five sheets.
+struct TDocumentProbe {
+  int Sheet;
+  QPointF At;  // fraction of the paper
+  QRgb Colour;
+};
+
+std::vector<TDocumentProbe> PrintDocumentControl(QWidget& AForm) {
+  auto* doc = new TPrintPreview(&AForm, &AForm);
+  doc->SetName(QStringLiteral("PrintPreview"));
+  doc->SetDefaultLayoutType(ltManual);
+  doc->setGeometry(0, 0, 700, 500);
+  doc->Loaded();
+  TPrintImageHandler handler;
+  doc->OnPrintImage = handler.Handler();
+  doc->OnBeforePrint = [&](QObject*) { handler.BeforePrint(&AForm); };
+  doc->OnAfterPrint = [&](QObject*) { handler.AfterPrint(); };
+  while (doc->PageCount() < 3) doc->NewPage();
+
+  auto picture = [&](int Page, int L, int T, int W, int H, QRgb C, bool Caption) {
+    auto* image = dynamic_cast<TPreviewImage*>(doc->AddBitmap(QStringLiteral("Photo"), Plain(W / 8, H / 8, C), 0)->GetItem());
+    if (image->PagePreview() != doc->Pages()[Page]) {
+      image->PagePreview()->RemoveFromLayout(image);
+      doc->Pages()[Page]->AddPreviewItem(image, false);
+    }
+    image->SetPrintBounds(L, T, W, H);
+    if (Caption) image->CreateCaption();
+  };
+  TPagePreview* first = doc->Pages()[0];
+  const TPrinterSettings& s = first->PrinterSettings;
+  const int ml = s.MarginLeft, mt = s.MarginTop;
+  picture(0, ml + 100, mt + 100, 800, 600, qRgb(220, 30, 30), true);
+  picture(0, ml + 1000, mt + 100, 600, 800, qRgb(30, 170, 40), true);
+  auto* text = dynamic_cast<TPreviewText*>(doc->AddText(QStringLiteral("<P align=\"center\"><B>Tavora</B>"))->GetItem());
+  text->PagePreview()->RemoveFromLayout(text);
+  first->AddPreviewItem(text, false);
+  text->SetPrintBounds(ml + 100, mt + 1200, 1500, 200);
+
+  TPagePreview* poster = doc->Pages()[1];
+  poster->SetSheets(2, 2);
+  const int uw = s.UsableWidth, uh = s.UsableHeight;
+  picture(1, uw - 400, uh - 400, 800, 800, qRgb(30, 60, 210), false);
+
+  doc->Print(1, 3);
+
+  // Where each colour must be: the first page as laid out; sheet (c, r) of
+  // the poster shows the poster from c printable widths and r printable
+  // heights on.
+  const double pw = s.PaperWidth, ph = s.PaperHeight;
+  const double kx = double(s.PrintableWidthPx) / s.PrintableWidth, ky = double(s.PrintableHeightPx) / s.PrintableHeight;
+  auto onSheet = [&](int Sheet, double X, double Y) {
+    const int c = (Sheet - 1) / 2, r = (Sheet - 1) % 2;
+    return QPointF((X * kx - c * s.PrintableWidthPx) / kx / pw, (Y * ky - r * s.PrintableHeightPx) / ky / ph);
+  };
+  std::vector<TDocumentProbe> probes = {
+      {0, QPointF((ml + 500) / pw, (mt + 400) / ph), qRgb(220, 30, 30)},
+      {0, QPointF((ml + 1300) / pw, (mt + 500) / ph), qRgb(30, 170, 40)},
+      {0, QPointF((ml + 100 + 40) / pw, (mt + 1200 + 20) / ph), qRgb(255, 255, 255)},  // the box's white
+      {0, QPointF((ml + 500) / pw, (mt + 1600) / ph), qRgb(255, 255, 255)},
+  };
+  for (int sheet = 1; sheet <= 4; ++sheet) {
+    const int c = (sheet - 1) / 2, r = (sheet - 1) % 2;
+    probes.push_back({sheet, onSheet(sheet, uw - 200 + 400 * c, uh - 200 + 400 * r), qRgb(30, 60, 210)});
+  }
+  delete doc;
+  return probes;
+}
+
+void ExpectDocumentSheets(const QList<QImage>& ASheets, const std::vector<TDocumentProbe>& AProbes, const char* AWhat) {
+  ASSERT_EQ(ASheets.size(), 5) << AWhat << ": one sheet for the first page, four for the poster, none for the empty page";
+  for (const TDocumentProbe& p : AProbes) {
+    const QImage& sheet = ASheets[p.Sheet];
+    const int x = std::clamp(int(p.At.x() * sheet.width()), 0, sheet.width() - 1);
+    const int y = std::clamp(int(p.At.y() * sheet.height()), 0, sheet.height() - 1);
+    EXPECT_TRUE(Near(sheet.pixel(x, y), p.Colour)) << AWhat << " sheet " << p.Sheet + 1 << " at (" << p.At.x() << ", "
+                                                   << p.At.y() << ") is " << Hex(sheet.pixel(x, y)) << ", want "
+                                                   << Hex(p.Colour);
+  }
+}
+
+}  // namespace
+
+// The document control itself through the spooler: pictures with captions,
+// a text box, a poster page and an empty page.
+TEST(TSpooler, ADocumentReachesTheQueueSheetBySheetAndMatchesThePdfPrinter) {
+  TSpoolerScope spooler;
+  if (!spooler.Unavailable().isEmpty()) GTEST_SKIP() << "no CUPS scheduler: " << spooler.Unavailable().toStdString();
+  qputenv("CUPS_SERVER", spooler.Socket().toLocal8Bit());
+  const QString output = kCupsDir + QStringLiteral("/out/job.ps");
+  QFile::remove(output);
+  auto owned = std::make_unique<TQtPrinter>();
+  TQtPrinter& printer = *owned;
+  std::unique_ptr<TPrinter> previous = SetPrinter(std::move(owned));
+  struct TRestore {
+    std::unique_ptr<TPrinter>& P;
+    ~TRestore() { SetPrinter(std::move(P)); }
+  } restore{previous};
+  QWidget form;
+
+  const int queue = static_cast<int>(printer.Printers().indexOf(kQueue));
+  ASSERT_GE(queue, 0);
+  printer.SetPrinterIndex(queue);
+  SelectA4(printer);
+  const std::vector<TDocumentProbe> queueProbes = PrintDocumentControl(form);
+  QTemporaryDir work;
+  ASSERT_TRUE(work.isValid());
+  const QString error = RenderQueueOutput(output, work.path(), QStringLiteral("doc-queue-"));
+  ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+  ExpectDocumentSheets(LoadSheets(work.path(), QStringLiteral("doc-queue-")), queueProbes, "queue");
+
+  printer.SetPrinterIndex(static_cast<int>(printer.Printers().indexOf(TQtPrinter::PdfPrinterName())));
+  printer.SetPdfFileName(work.filePath(QStringLiteral("doc.pdf")));
+  SelectA4(printer);
+  const std::vector<TDocumentProbe> pdfProbes = PrintDocumentControl(form);
+  QString log;
+  ASSERT_TRUE(RunTool(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("20"), QStringLiteral("-png"),
+                                               work.filePath(QStringLiteral("doc.pdf")),
+                                               work.filePath(QStringLiteral("docpdf"))},
+                  &log))
+      << log.toStdString();
+  ExpectDocumentSheets(LoadSheets(work.path(), QStringLiteral("docpdf-")), pdfProbes, "PDF");
 }
