@@ -1106,6 +1106,7 @@ TStreamValue ParseValue(TTextParser& P, int Depth);
 void ParseNamedValues(TTextParser& P, int Depth, QStringList& Names, std::vector<TStreamValue>& Values) {
   // Current token: the first name or "end".
   while (!P.IsIdent("end")) {
+    if (P.Kind == tkEOF) P.Error(QStringLiteral("'end' expected"));
     Names.append(P.Ident());
     P.Next();
     P.Expect('=');
@@ -1217,6 +1218,7 @@ void ParseObject(TTextParser& P, TByteWriter& W, int Depth) {
   }
   W.Head(h);
   while (!P.IsIdent("end") && !P.IsIdent("object") && !P.IsIdent("inherited") && !P.IsIdent("inline")) {
+    if (P.Kind == tkEOF) P.Error(QStringLiteral("'end' expected"));
     W.ShortString(P.Ident());
     P.Next();
     P.Expect('=');
