@@ -123,7 +123,7 @@ TEST_F(ComponentStreamTest, WrittenPropertiesFollowStoredConditionsAndDefaults) 
   TTestComponent c(&Form);
   c.SetName(QStringLiteral("D"));
   c.SetHidden(5);
-  const QByteArray idle =
+  QByteArray idle =
       "object D: TTestComponent\r\n"
       "  Count = 0\r\n"
       "  Flag = False\r\n"
@@ -134,10 +134,11 @@ TEST_F(ComponentStreamTest, WrittenPropertiesFollowStoredConditionsAndDefaults) 
       "  Font.Style = []\r\n"
       "  Font.Color = clBlack\r\n"
       "end\r\n";
+  idle.replace("end\r\n", "  Checked = 0\r\nend\r\n");
   EXPECT_EQ(Text(c), idle);
   c.SetStreamState(ssSaving);
   QByteArray saving = idle;
-  saving.replace("end\r\n", "  Saving = 0\r\nend\r\n");
+  saving.replace("  Checked", "  Saving = 0\r\n  Checked");
   EXPECT_EQ(Text(c), saving);
   c.SetStreamState(ssIdle);
   c.SetShown(true);
@@ -156,6 +157,7 @@ TEST_F(ComponentStreamTest, WrittenPropertiesFollowStoredConditionsAndDefaults) 
             "  Font.Size = 9\r\n"
             "  Font.Style = []\r\n"
             "  Font.Color = clBlack\r\n"
+            "  Checked = 0\r\n"
             "end\r\n");
 }
 
@@ -455,6 +457,7 @@ TEST_F(ComponentStreamTest, MalformedBinaryData) {
     QByteArray Data;
     QString Message;
   } cases[] = {
+      {Data(Prop("Checked", "\x03" + LE(1000, 2))), QStringLiteral("Checked out of range")},
       {"TPF1" + Data("").mid(4), QStringLiteral("Invalid stream format")},
       {"TP", QStringLiteral("Invalid stream format")},
       {Data(Prop("Nope", "\x02" + LE(1, 1))), QStringLiteral("Property Nope does not exist")},

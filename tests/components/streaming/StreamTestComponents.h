@@ -78,6 +78,7 @@ class TTestComponent : public QWidget, public TComponent, public IStreamableComp
   Q_PROPERTY(TTestFont* Font READ Font)
   Q_PROPERTY(int Saving READ Saving WRITE SetSaving)
   Q_PROPERTY(int Hidden READ Hidden WRITE SetHidden STORED false)
+  Q_PROPERTY(int Checked READ Checked WRITE SetChecked)
 
 public:
   explicit TTestComponent(QObject* AOwner) : TComponent(this, AOwner), FFont(new TTestFont(this)) {}
@@ -116,6 +117,12 @@ public:
   void SetSaving(int V) { FSaving = V; }
   int Hidden() const { return FHidden; }
   void SetHidden(int V) { FHidden = V; }
+  int Checked() const { return FChecked; }
+  // A setter that refuses values, as the document's setters do.
+  void SetChecked(int V) {
+    if (V > 100) throw Exception(QStringLiteral("Checked out of range"));
+    FChecked = V;
+  }
   Q_INVOKABLE bool IsSaving() const { return FState == ssSaving; }
 
   QByteArray Blob;
@@ -145,6 +152,7 @@ private:
   TTestFont* FFont;
   int FSaving = 0;
   int FHidden = 0;
+  int FChecked = 0;
   TStreamState FState = ssIdle;
 };
 
