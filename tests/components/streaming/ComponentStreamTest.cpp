@@ -17,16 +17,6 @@
 
 namespace {
 
-template <class F>
-QString MessageOf(F&& Call) {
-  try {
-    Call();
-  } catch (const Exception& E) {
-    return E.Message();
-  }
-  return QStringLiteral("<no error>");
-}
-
 QByteArray Binary(QObject& C) {
   QBuffer out;
   out.open(QIODevice::ReadWrite);
@@ -93,6 +83,16 @@ protected:
   TTestClassScope Classes;
   QObject Form;
   void SetUp() override { Form.setObjectName(QStringLiteral("frmTest")); }
+
+  // Source written in one form and read into a fresh component of the form.
+  TTestComponent& ReadBack(TTestComponent& Source, bool AsText) {
+    auto* target = new TTestComponent(&Form);
+    if (AsText)
+      ReadText(Text(Source), target);
+    else
+      ReadBinary(Binary(Source), target);
+    return *target;
+  }
 
   // A component with every property away from its default.
   void Fill(TTestComponent& C) {
@@ -184,14 +184,7 @@ TEST_F(ComponentStreamTest, IntegersTakeTheSmallestType) {
     source.SetBig(c.Value);
     const QByteArray data = Binary(source);
     EXPECT_TRUE(ValueOf(data, "Big").startsWith(c.Bytes)) << c.Value;
-    for (bool text : {false, true}) {
-      TTestComponent target(&Form);
-      if (text)
-        ReadText(Text(source), &target);
-      else
-        ReadBinary(data, &target);
-      EXPECT_EQ(target.Big(), c.Value) << c.Value << (text ? " text" : " binary");
-    }
+    for (bool text : {false, true}) EXPECT_EQ(ReadBack(source, text).Big(), c.Value) << c.Value << text;
   }
 }
 
@@ -224,14 +217,7 @@ TEST_F(ComponentStreamTest, StringsAreNeverLost) {
     if (c.Type == vaWString) {
       EXPECT_EQ(value.mid(1, 4), LE(quint64(c.Value.size()), 4));
     }
-    for (bool text : {false, true}) {
-      TTestComponent target(&Form);
-      if (text)
-        ReadText(Text(source), &target);
-      else
-        ReadBinary(data, &target);
-      EXPECT_EQ(target.Caption(), c.Value) << (text ? "text" : "binary");
-    }
+    for (bool text : {false, true}) EXPECT_EQ(ReadBack(source, text).Caption(), c.Value) << text;
   }
 }
 

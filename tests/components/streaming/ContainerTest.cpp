@@ -28,16 +28,6 @@ private:
   QBuffer FBuffer;
 };
 
-template <class F>
-QString MessageOf(F&& Call) {
-  try {
-    Call();
-  } catch (const Exception& E) {
-    return E.Message();
-  }
-  return QStringLiteral("<no error>");
-}
-
 QByteArray Record(TTestComponent& C, bool AsText, const QString& Params = QString()) {
   QBuffer out;
   out.open(QIODevice::ReadWrite);
