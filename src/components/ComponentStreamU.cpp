@@ -1234,7 +1234,19 @@ void ParseObject(TTextParser& P, TByteWriter& W, int Depth) {
   W.Byte(vaNull);
 }
 
+// A name the text form can carry: letters (any beyond ASCII too), digits
+// and underscores, not starting with a digit; or no name at all.
+bool IsValidComponentName(const QString& Name) {
+  for (qsizetype i = 0; i < Name.size(); ++i) {
+    const char16_t c = Name[i].unicode();
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+    if (!letter && !(i > 0 && c >= '0' && c <= '9')) return false;
+  }
+  return true;
+}
+
 void SetComponentName(QObject& Obj, const QString& Name) {
+  if (!IsValidComponentName(Name)) throw EReadError(QStringLiteral("'%1' is not a valid component name").arg(Name));
   if (auto* c = dynamic_cast<TComponent*>(&Obj))
     c->SetName(Name);
   else

@@ -172,7 +172,9 @@ void WriteComponentDataText(QIODevice& AStream, QObject& AComponent);
 // Reads binary component data. With AComponent the data is read into it (its
 // class and name stay as they are); without one, a new instance of the class
 // the data names is created from the registry and given the name from the
-// data: it then belongs to the caller. The stream is left directly after the
+// data ("'%s' is not a valid component name" unless it is made of letters,
+// digits and underscores, not starting with a digit): it then belongs to
+// the caller. The stream is left directly after the
 // data. A failure frees the new instance. References are left pending (see
 // ResolvePendingReferences).
 QObject* ReadComponentData(QIODevice& AStream, QObject* AComponent);

@@ -481,8 +481,15 @@ TEST_F(ComponentStreamTest, MalformedBinaryData) {
   }
 }
 
-TEST_F(ComponentStreamTest, UnknownClassWithoutAComponentToReadInto) {
+TEST_F(ComponentStreamTest, ANewComponentNeedsAKnownClassAndAValidName) {
   EXPECT_EQ(MessageOf([&] { ReadBinary(Data("", "TNope"), nullptr); }), QStringLiteral("Class TNope not found"));
+  for (const char* name : {"C\t", "1st", "a b", "a.b", "x:y"})
+    EXPECT_EQ(MessageOf([&] { ReadBinary(Data("", "TTestComponent", name), nullptr); }),
+              QStringLiteral("'%1' is not a valid component name").arg(QLatin1String(name)));
+  for (const char* name : {"", "_x9", "Größe"}) {
+    std::unique_ptr<QObject> read(ReadBinary(Data("", "TTestComponent", name), nullptr));
+    EXPECT_EQ(read->objectName(), QString::fromUtf8(name));
+  }
   // Read into a given component, the class named in the data is not used.
   TTestComponent target(&Form);
   EXPECT_EQ(ReadBinary(Data(Prop("Count", "\x02" + LE(3, 1)), "TNope"), &target), &target);
