@@ -126,7 +126,12 @@ void CheckRoundTrip(QObject& C) {
     in.open(QIODevice::ReadOnly);
     std::unique_ptr<QObject> again(asText ? ReadComponentDataText(in, nullptr) : ReadComponentData(in, nullptr));
     ResolvePendingReferences();
-    if (Written(*again, asText) != first) std::abort();
+    const QByteArray second = Written(*again, asText);
+    if (second != first) {
+      if (std::getenv("FUZZ_VERBOSE"))
+        std::fprintf(stderr, "first:\n%s\nsecond:\n%s\n", first.toHex().constData(), second.toHex().constData());
+      std::abort();
+    }
   }
 }
 
@@ -152,6 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   QBuffer in(&bytes);
   in.open(QIODevice::ReadOnly);
   std::unique_ptr<QObject> fresh;
+  setup.Target->FBlob.clear();  // what earlier inputs appended
   try {
     switch (mode) {
       case 0: {  // a file of records, read fresh and into the existing component by turns

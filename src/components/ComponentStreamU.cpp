@@ -1304,8 +1304,15 @@ double ExtendedToDouble(const unsigned char Bytes[10]) {
   const bool negative = se & 0x8000;
   const int e = static_cast<int>(se & 0x7FFF);
   double r;
+  if (e == 0x7FFF && (mantissa << 1) != 0) {
+    // NaN: its sign and the top of its payload survive, so that a double
+    // written as an extended reads back bit for bit.
+    quint64 fraction = (mantissa << 1) >> 12;
+    if (fraction == 0) fraction = quint64(1) << 51;
+    return std::bit_cast<double>((negative ? quint64(1) << 63 : 0) | (quint64(0x7FF) << 52) | fraction);
+  }
   if (e == 0x7FFF)
-    r = (mantissa << 1) == 0 ? std::numeric_limits<double>::infinity() : std::numeric_limits<double>::quiet_NaN();
+    r = std::numeric_limits<double>::infinity();
   else if (mantissa == 0)
     r = 0.0;
   else  // value = mantissa x 2^(e - 16383 - 63); exponent 0 counts as 1

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -248,9 +249,14 @@ TEST_F(ComponentStreamTest, ExtendedFloatConversion) {
     DoubleToExtended(v, b);
     EXPECT_EQ(ExtendedToDouble(b), v);
   }
-  unsigned char nan[10];
-  DoubleToExtended(NAN, nan);
-  EXPECT_TRUE(std::isnan(ExtendedToDouble(nan)));
+  // NaNs keep sign and payload.
+  for (quint64 bits : {0x7FF8000000000000ull, 0xFFF0000000000001ull, 0x7FFFFFFFFFFFFFFFull}) {
+    unsigned char b[10];
+    DoubleToExtended(std::bit_cast<double>(bits), b);
+    EXPECT_EQ(std::bit_cast<quint64>(ExtendedToDouble(b)), bits);
+  }
+  const QByteArray lowPayload = LE(0x8000000000000001ull, 8) + LE(0x7FFF, 2);
+  EXPECT_TRUE(std::isnan(ExtendedToDouble(reinterpret_cast<const unsigned char*>(lowPayload.constData()))));
 
   // Values only the extended format holds.
   struct {
