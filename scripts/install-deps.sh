@@ -19,6 +19,8 @@ PACKAGES=(
   libclang-rt-14-dev
   # djpeg, the reference the thumbnail benchmark is timed against
   libjpeg-turbo-progs
+  # the print benchmark compares with ImageMagick's montage
+  imagemagick
 )
 
 missing=()

@@ -585,7 +585,10 @@ void TPreviewImage::LoadFromFile(const QString& AFileName) {
 }
 
 void TPreviewImage::LoadBitmap(QImage& Bitmap, const QString& AFileName, bool ForScreen) {
-  const int maxSize = ForScreen ? CachedBitmapSize() : 0;
+  LoadBitmapSized(Bitmap, AFileName, ForScreen ? CachedBitmapSize() : 0);
+}
+
+void TPreviewImage::LoadBitmapSized(QImage& Bitmap, const QString& AFileName, int maxSize) {
   try {
     bool handled = false;
     if (OnLoadingBitmap) {
@@ -721,7 +724,15 @@ bool TPreviewImage::PrintTo(QPainter* Canvas, int OffsetX, int OffsetY) {
   if (FPreviews[rotation] && FPreviews[rotation]->width() >= w && FPreviews[rotation]->height() >= h) {
     bitmap = *FPreviews[rotation];
   } else {
-    QImage full = GetBitmap(false);
+    QImage full;
+    if (!FBitmap && OnLoadingBitmap && (!FFileName.isEmpty() || (FStream && FStream->size() > 0))) {
+      // Read no larger than the print needs: the loader may decode reduced
+      // to no less than the printed size on either side.
+      const int side = rotation % 2 ? std::max(h, w) : std::max(w, h);
+      LoadBitmapSized(full, FFileName, std::max(side, 1));
+    } else {
+      full = GetBitmap(false);
+    }
     if (full.format() != QImage::Format_RGB888) full = full.convertToFormat(QImage::Format_RGB888);
     bitmap = rotation != 0 ? RotateBitmap(full, rotation) : full;
   }

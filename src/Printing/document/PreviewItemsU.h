@@ -230,6 +230,8 @@ protected:
 
 private:
   void LoadBitmap(QImage& Bitmap, const QString& AFileName, bool ForScreen);
+  // The same with the size asked of the loading handler (0: full size).
+  void LoadBitmapSized(QImage& Bitmap, const QString& AFileName, int MaxSize);
   TBitmapCache Policy() const;
   int CachedBitmapSize() const;
 

@@ -289,3 +289,38 @@ TEST_F(ImageItemTest, ThePictureLayerLoadsReducedForTheScreenAndFromTheKeptBytes
   QFile::remove(file);
   EXPECT_EQ(uncached->GetBitmap(false).size(), QSize(128, 128));
 }
+
+// Printing asks the loader for no more than the printed size.
+TEST_F(ImageItemTest, PrintingReadsThePictureAtThePrintedSize) {
+  QList<int> sizes;
+  doc->OnLoadingBitmap = [&](bool& handled, QImage& bitmap, const QString& name, QIODevice* stream, int maxSize) {
+    sizes << maxSize;
+    bitmap = Images::ReadScaled(name, stream, maxSize);
+    handled = true;
+  };
+  QImage photo(4000, 3000, QImage::Format_RGB888);
+  photo.fill(QColor(200, 30, 30));
+  const QString file = dir.filePath(QStringLiteral("print.jpg"));
+  Images::WriteFile(photo, file);
+  TPreviewImage* image = NewImage();
+  image->LoadFromFile(file);
+  doc->Pages()[0]->AddPreviewItem(image, false);
+  image->SetPrintBounds(300, 300, 1000, 750);  // 300 dpi: 1181 x 886 pixels
+  sizes.clear();
+  QList<QSize> offered;
+  image->OnPrintImage = [&](bool& handled, const QImage& bitmap, QPainter*, const TPrinterSettings&, int, int, int w,
+                            int h) {
+    offered << bitmap.size();
+    EXPECT_GE(bitmap.width(), w);
+    EXPECT_GE(bitmap.height(), h);
+    handled = true;
+  };
+  printer->BeginDoc();
+  image->PrintTo(printer->Canvas(), 0, 0);
+  printer->EndDoc();
+  ASSERT_EQ(sizes.size(), 1);
+  EXPECT_GE(sizes[0], 1181);
+  ASSERT_EQ(offered.size(), 1);
+  EXPECT_EQ(offered[0], QSize(2000, 1500));  // decoded at 1/2, not at full size
+  EXPECT_FALSE(image->HasBitmap());
+}
