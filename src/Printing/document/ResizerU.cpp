@@ -1,6 +1,7 @@
 #include "Printing/document/ResizerU.h"
 
 #include "Printing/document/PrintPreviewU.h"
+#include "platform/Application.h"
 #include "platform/Exceptions.h"
 
 #include <QApplication>
@@ -63,6 +64,9 @@ protected:
 };
 
 // --- TResizerHandle ------------------------------------------------------------
+//
+// The mouse handlers of the handles and the frame keep errors to themselves
+// (shown in a message box): Qt's event delivery must never be unwound.
 
 TResizerHandle::TResizerHandle(TResizer* AResizer, THandlePosition APosition)
     : QWidget(AResizer->parentWidget()), FResizer(AResizer), FPosition(APosition), FPen(AResizer->Pen()) {
@@ -94,7 +98,7 @@ void TResizerHandle::paintEvent(QPaintEvent*) {
 void TResizerHandle::mousePressEvent(QMouseEvent* Event) {
   FResizer->FSkipContextMenu = false;
   if (Event->button() == Qt::RightButton) {
-    if (FResizer->Sizing()) FResizer->CancelByRightPress();
+    if (FResizer->Sizing()) CallGuarded([&] { FResizer->CancelByRightPress(); });
     return;
   }
   if (Event->button() != Qt::LeftButton) return;
@@ -102,19 +106,19 @@ void TResizerHandle::mousePressEvent(QMouseEvent* Event) {
   if (!HandleEnabled()) return;
   FStartedDrag = false;
   const QPoint at = Event->position().toPoint();
-  FResizer->BeginSizing(FPosition, at.x(), at.y());
+  CallGuarded([&] { FResizer->BeginSizing(FPosition, at.x(), at.y()); });
   FStartedDrag = FResizer->Sizing();
 }
 
 void TResizerHandle::mouseMoveEvent(QMouseEvent* Event) {
   if (!FStartedDrag || !FResizer->Sizing()) return;
   const QPoint at = Event->position().toPoint();
-  FResizer->TrackSizing(FPosition, at.x(), at.y());
+  CallGuarded([&] { FResizer->TrackSizing(FPosition, at.x(), at.y()); });
 }
 
 void TResizerHandle::mouseReleaseEvent(QMouseEvent*) {
   FStartedDrag = false;
-  FResizer->EndSizing();
+  CallGuarded([&] { FResizer->EndSizing(); });
 }
 
 void TResizerHandle::contextMenuEvent(QContextMenuEvent* Event) {
@@ -311,14 +315,14 @@ void TResizer::paintEvent(QPaintEvent*) {
 void TResizer::mousePressEvent(QMouseEvent* Event) {
   FSkipContextMenu = false;
   if (Event->button() == Qt::RightButton) {
-    if (FSizing) CancelByRightPress();
+    if (FSizing) CallGuarded([&] { CancelByRightPress(); });
     else Event->ignore();
     return;
   }
   if (Event->button() == Qt::LeftButton && FOptions.testFlag(roAlwaysDrag) && FOptions.testFlag(roCanMove)) {
     const QPoint at = Event->position().toPoint();
     FFrameStartedDrag = false;
-    BeginSizing(hpMove, at.x(), at.y());
+    CallGuarded([&] { BeginSizing(hpMove, at.x(), at.y()); });
     FFrameStartedDrag = FSizing;
     return;
   }
@@ -328,12 +332,12 @@ void TResizer::mousePressEvent(QMouseEvent* Event) {
 void TResizer::mouseMoveEvent(QMouseEvent* Event) {
   if (!FFrameStartedDrag || !FSizing) return;
   const QPoint at = Event->position().toPoint();
-  TrackSizing(hpMove, at.x(), at.y());
+  CallGuarded([&] { TrackSizing(hpMove, at.x(), at.y()); });
 }
 
 void TResizer::mouseReleaseEvent(QMouseEvent*) {
   FFrameStartedDrag = false;
-  EndSizing();
+  CallGuarded([&] { EndSizing(); });
 }
 
 void TResizer::mouseDoubleClickEvent(QMouseEvent* Event) {
@@ -341,10 +345,10 @@ void TResizer::mouseDoubleClickEvent(QMouseEvent* Event) {
     mousePressEvent(Event);
     return;
   }
-  if (OnDblClick) OnDblClick(this);
   // The first click of the double click may have started a drag.
   FFrameStartedDrag = false;
-  CancelSizing();
+  if (OnDblClick) CallGuarded([&] { OnDblClick(this); });
+  CallGuarded([&] { CancelSizing(); });
 }
 
 void TResizer::contextMenuEvent(QContextMenuEvent* Event) {
