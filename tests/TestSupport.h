@@ -22,6 +22,19 @@ inline void PrintTo(const QStringList& L, std::ostream* Os) {
 // answered by default and recorded here.
 TDialogScript& TestDialogs();
 
+// A test printer at 254 dpi, so that one pixel is one unit: paper W x H
+// with unprintable strips of Offset pixels all round.
+inline TTestPrinter::TInfo UnitPrinter(int W, int H, int Offset = 0) {
+  TTestPrinter::TInfo p;
+  p.DpiX = p.DpiY = 254;
+  p.PaperWidthPx = W;
+  p.PaperHeightPx = H;
+  p.OffsetLeftPx = p.OffsetTopPx = Offset;
+  p.PrintableWidthPx = W - 2 * Offset;
+  p.PrintableHeightPx = H - 2 * Offset;
+  return p;
+}
+
 // Installs a test printer for the life of the object and puts the previous
 // printer back afterwards.
 class TTestPrinterScope {

@@ -12,15 +12,6 @@
 
 namespace {
 
-TTestPrinter::TInfo UnitPrinter(int W, int H) {
-  TTestPrinter::TInfo p;
-  p.DpiX = p.DpiY = 254;  // one pixel is one unit
-  p.PaperWidthPx = p.PrintableWidthPx = W;
-  p.PaperHeightPx = p.PrintableHeightPx = H;
-  p.OffsetLeftPx = p.OffsetTopPx = 0;
-  return p;
-}
-
 class DisplayTest : public ::testing::Test {
 protected:
   DisplayTest() : printer(QList<TTestPrinter::TInfo>{UnitPrinter(2100, 2970)}) {

@@ -34,17 +34,6 @@ QString MessageOf(F&& f) {
   return QStringLiteral("<no exception>");
 }
 
-// A printer at 254 dpi, so that one pixel is one unit: paper W x H units,
-// printable everywhere.
-TTestPrinter::TInfo UnitPrinter(int W, int H) {
-  TTestPrinter::TInfo p;
-  p.DpiX = p.DpiY = 254;
-  p.PaperWidthPx = p.PrintableWidthPx = W;
-  p.PaperHeightPx = p.PrintableHeightPx = H;
-  p.OffsetLeftPx = p.OffsetTopPx = 0;
-  return p;
-}
-
 struct TScreenRect {
   int x, y, w, h;
   bool operator==(const TScreenRect&) const = default;

@@ -11,15 +11,6 @@
 
 namespace {
 
-TTestPrinter::TInfo UnitPrinter(int W, int H) {
-  TTestPrinter::TInfo p;
-  p.DpiX = p.DpiY = 254;  // one pixel is one unit
-  p.PaperWidthPx = p.PrintableWidthPx = W;
-  p.PaperHeightPx = p.PrintableHeightPx = H;
-  p.OffsetLeftPx = p.OffsetTopPx = 0;
-  return p;
-}
-
 QImage Picture(int W, int H, QColor Colour) {
   QImage image(W, H, QImage::Format_RGB888);
   image.fill(Colour);

@@ -30,22 +30,10 @@ private:
 
 namespace {
 
-TTestPrinter::TInfo UnitPrinter() {
-  // 254 dpi: one pixel is one unit; A4 of 2100 x 2970 with 50 px strips.
-  TTestPrinter::TInfo p;
-  p.DpiX = p.DpiY = 254;
-  p.PaperWidthPx = 2100;
-  p.PaperHeightPx = 2970;
-  p.OffsetLeftPx = p.OffsetTopPx = 50;
-  p.PrintableWidthPx = 2000;
-  p.PrintableHeightPx = 2870;
-  return p;
-}
-
 // A manual document: pictures stay where the test puts them.
 class PrintRunTest : public ::testing::Test {
 protected:
-  PrintRunTest() : printer(QList<TTestPrinter::TInfo>{UnitPrinter()}) {
+  PrintRunTest() : printer(QList<TTestPrinter::TInfo>{UnitPrinter(2100, 2970, 50)}) {
     form = std::make_unique<QWidget>();
     doc = new TPrintPreview(form.get(), form.get());
     doc->SetName(QStringLiteral("PrintPreview"));

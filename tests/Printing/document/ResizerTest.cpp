@@ -386,16 +386,6 @@ TEST_F(ResizerTest, AFrameWithNoParentToDrawOnDoesNotStartADrag) {
 
 namespace {
 
-// A printer at 254 dpi, so that one pixel is one unit.
-TTestPrinter::TInfo UnitPrinter(int W, int H) {
-  TTestPrinter::TInfo p;
-  p.DpiX = p.DpiY = 254;
-  p.PaperWidthPx = p.PrintableWidthPx = W;
-  p.PaperHeightPx = p.PrintableHeightPx = H;
-  p.OffsetLeftPx = p.OffsetTopPx = 0;
-  return p;
-}
-
 // A manual document: paper 2000 x 2800 shown at Scale 0.5 with its top left
 // corner at (10, 20); a 4:3 item at print (100, 200) 400 x 300 shows at
 // (60, 120) 200 x 150. The frame is set up as the editor sets it up.

@@ -15,15 +15,6 @@
 
 namespace {
 
-TTestPrinter::TInfo UnitPrinter(int W, int H) {
-  TTestPrinter::TInfo p;
-  p.DpiX = p.DpiY = 254;  // one pixel is one unit
-  p.PaperWidthPx = p.PrintableWidthPx = W;
-  p.PaperHeightPx = p.PrintableHeightPx = H;
-  p.OffsetLeftPx = p.OffsetTopPx = 0;
-  return p;
-}
-
 bool HasInk(const QImage& Image, const QRect& Area, QColor Paper = Qt::white) {
   for (int y = Area.top(); y <= Area.bottom(); ++y)
     for (int x = Area.left(); x <= Area.right(); ++x)
