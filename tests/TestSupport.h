@@ -22,6 +22,17 @@ inline void PrintTo(const QStringList& L, std::ostream* Os) {
 // answered by default and recorded here.
 TDialogScript& TestDialogs();
 
+// The message of the exception of type E that F throws, or "<no exception>".
+template <class E, class F>
+QString MessageOf(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.Message();
+  }
+  return QStringLiteral("<no exception>");
+}
+
 // A test printer at 254 dpi, so that one pixel is one unit: paper W x H
 // with unprintable strips of Offset pixels all round.
 inline TTestPrinter::TInfo UnitPrinter(int W, int H, int Offset = 0) {

@@ -20,16 +20,6 @@
 
 namespace {
 
-template <class E, class F>
-QString MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.Message();
-  }
-  return QStringLiteral("<no exception>");
-}
-
 // Sets or clears an environment variable for the life of the object.
 class TEnvScope {
 public:

@@ -68,16 +68,6 @@ public:
 
 namespace {
 
-template <class E, class F>
-QString MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.Message();
-  }
-  return QStringLiteral("<no exception>");
-}
-
 // A hosting form with a document named PrintPreview on the test printer.
 class DocumentTest : public ::testing::Test {
 protected:

@@ -16,16 +16,6 @@
 
 namespace {
 
-template <class E, class F>
-QString MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.Message();
-  }
-  return QStringLiteral("<no exception>");
-}
-
 // A picture file of the given size: a colour gradient, so that scaling
 // and turning can be told apart.
 QString WritePicture(const QTemporaryDir& Dir, const QString& Name, int W, int H) {

@@ -24,16 +24,6 @@ private:
 
 namespace {
 
-template <class E, class F>
-QString MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.Message();
-  }
-  return QStringLiteral("<no exception>");
-}
-
 struct TScreenRect {
   int x, y, w, h;
   bool operator==(const TScreenRect&) const = default;

@@ -43,16 +43,6 @@ void SetUpCells(TLayout& L, int Left, int Top, int Width, int Height, const QStr
   L.SetLayoutText(Text);
 }
 
-template <class E, class F>
-QString MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.Message();
-  }
-  return QStringLiteral("<no exception>");
-}
-
 const QString kTwoCells = QStringLiteral("0.0000,0.0000,0.5000,1.0000;0.5000,0.0000,1.0000,1.0000;");
 
 }  // namespace

@@ -12,16 +12,6 @@
 
 namespace {
 
-template <class E, class F>
-QString MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.Message();
-  }
-  return QStringLiteral("<no exception>");
-}
-
 // The default test printer: A4 at 300 dpi, 50 px strips left and right,
 // 60 px at the top and 80 px at the bottom.
 TPrinterSettings DefaultPrinterRecord() {

@@ -261,23 +261,33 @@ private:
 
 }  // namespace
 
-TEST(TSpooler, ThePagesReachTheQueueInOrderAndMatchThePdfPrinter) {
-  TSpoolerScope spooler;
-  if (!spooler.Unavailable().isEmpty()) GTEST_SKIP() << "no CUPS scheduler: " << spooler.Unavailable().toStdString();
-  for (const char* tool : {"gs", "pdftoppm", "lpstat"})
-    ASSERT_FALSE(QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) << tool << " is missing";
-  // Every CUPS client of this process talks to the private scheduler.
-  qputenv("CUPS_SERVER", spooler.Socket().toLocal8Bit());
-  const QString output = kCupsDir + QStringLiteral("/out/job.ps");
-  QFile::remove(output);
+// The private scheduler and the Qt printer object installed as the
+// program's printer; the queue's output file is emptied first.
+class TSpooler : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!spooler.Unavailable().isEmpty()) GTEST_SKIP() << "no CUPS scheduler: " << spooler.Unavailable().toStdString();
+    for (const char* tool : {"gs", "pdftoppm", "lpstat"})
+      ASSERT_FALSE(QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) << tool << " is missing";
+    // Every CUPS client of this process talks to the private scheduler.
+    qputenv("CUPS_SERVER", spooler.Socket().toLocal8Bit());
+    QFile::remove(output);
+    auto owned = std::make_unique<TQtPrinter>();
+    qt = owned.get();
+    previous = SetPrinter(std::move(owned));
+  }
+  void TearDown() override {
+    if (qt) SetPrinter(std::move(previous));
+  }
 
-  auto owned = std::make_unique<TQtPrinter>();
-  TQtPrinter& printer = *owned;
-  std::unique_ptr<TPrinter> previous = SetPrinter(std::move(owned));
-  struct TRestore {
-    std::unique_ptr<TPrinter>& P;
-    ~TRestore() { SetPrinter(std::move(P)); }
-  } restore{previous};
+  TSpoolerScope spooler;
+  const QString output = kCupsDir + QStringLiteral("/out/job.ps");
+  TQtPrinter* qt = nullptr;
+  std::unique_ptr<TPrinter> previous;
+};
+
+TEST_F(TSpooler, ThePagesReachTheQueueInOrderAndMatchThePdfPrinter) {
+  TQtPrinter& printer = *qt;
 
   const int queue = static_cast<int>(printer.Printers().indexOf(kQueue));
   ASSERT_GE(queue, 0) << printer.Printers().join(QStringLiteral(", ")).toStdString();
@@ -395,19 +405,8 @@ void ExpectDocumentSheets(const QList<QImage>& ASheets, const std::vector<TDocum
 
 // The document control itself through the spooler: pictures with captions,
 // a text box, a poster page and an empty page.
-TEST(TSpooler, ADocumentReachesTheQueueSheetBySheetAndMatchesThePdfPrinter) {
-  TSpoolerScope spooler;
-  if (!spooler.Unavailable().isEmpty()) GTEST_SKIP() << "no CUPS scheduler: " << spooler.Unavailable().toStdString();
-  qputenv("CUPS_SERVER", spooler.Socket().toLocal8Bit());
-  const QString output = kCupsDir + QStringLiteral("/out/job.ps");
-  QFile::remove(output);
-  auto owned = std::make_unique<TQtPrinter>();
-  TQtPrinter& printer = *owned;
-  std::unique_ptr<TPrinter> previous = SetPrinter(std::move(owned));
-  struct TRestore {
-    std::unique_ptr<TPrinter>& P;
-    ~TRestore() { SetPrinter(std::move(P)); }
-  } restore{previous};
+TEST_F(TSpooler, ADocumentReachesTheQueueSheetBySheetAndMatchesThePdfPrinter) {
+  TQtPrinter& printer = *qt;
   QWidget form;
 
   const int queue = static_cast<int>(printer.Printers().indexOf(kQueue));
