@@ -39,10 +39,7 @@ int main(int argc, char** argv) {
   doc->SetName(QStringLiteral("PrintPreview"));
   doc->setGeometry(0, 0, 1200, 800);
   doc->SetDisplayPagesHorizontal(2);
-  doc->OnLoadingBitmap = [](bool& handled, QImage& bitmap, const QString& name, QIODevice* stream, int maxSize) {
-    bitmap = Images::ReadScaled(name, stream, maxSize);
-    handled = true;
-  };
+  doc->OnLoadingBitmap = PictureLayerLoader();
   doc->Loaded();
   const double adding = BenchPhotos::Seconds([&] {
     TPrintPreview::TUpdateGuard batch(*doc);

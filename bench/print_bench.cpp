@@ -70,10 +70,7 @@ int main(int argc, char** argv) {
   auto* doc = new TPrintPreview(&form, &form);
   doc->SetName(QStringLiteral("PrintPreview"));
   doc->setGeometry(0, 0, 800, 600);
-  doc->OnLoadingBitmap = [](bool& handled, QImage& bitmap, const QString& name, QIODevice* stream, int maxSize) {
-    bitmap = Images::ReadScaled(name, stream, maxSize);
-    handled = true;
-  };
+  doc->OnLoadingBitmap = PictureLayerLoader();
   TPrintImageHandler handler;
   doc->OnPrintImage = handler.Handler();
   doc->OnBeforePrint = [&](QObject*) { handler.BeforePrint(&form); };

@@ -4,6 +4,7 @@
 #include "Printing/text/krHTMLabel.h"
 #include "components/vexDelayU.h"
 #include "platform/Exceptions.h"
+#include "platform/images/Images.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -757,4 +758,11 @@ void DrawErrorPicture(QImage& Bitmap, const QString& AFileName) {
   QPainter p(&Bitmap);
   p.setPen(Qt::black);
   DrawMarkup(p, Bitmap.rect(), QStringLiteral("Error loading<BR>") + QFileInfo(AFileName).fileName());
+}
+
+TOnLoadingBitmap PictureLayerLoader() {
+  return [](bool& Handled, QImage& Bitmap, const QString& AFileName, QIODevice* AStream, int MaxSize) {
+    Bitmap = Images::ReadScaled(AFileName, AStream, MaxSize);
+    Handled = true;
+  };
 }

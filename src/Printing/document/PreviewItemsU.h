@@ -242,5 +242,9 @@ private:
   float FContentRatio = 0;
 };
 
+// The loading handler of the program: the picture layer's reader, from the
+// kept bytes when there are any, reduced to MaxSize when one is given.
+TOnLoadingBitmap PictureLayerLoader();
+
 // Draws the picture shown for a file that cannot be read.
 void DrawErrorPicture(QImage& Bitmap, const QString& AFileName);

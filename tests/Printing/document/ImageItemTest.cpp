@@ -254,10 +254,7 @@ TEST_F(ImageItemTest, CommandsOnTheSelectedItems) {
 // The loading handler the program uses: the picture layer's scaled reader,
 // the kept bytes first.
 TEST_F(ImageItemTest, ThePictureLayerLoadsReducedForTheScreenAndFromTheKeptBytes) {
-  doc->OnLoadingBitmap = [](bool& handled, QImage& bitmap, const QString& name, QIODevice* stream, int maxSize) {
-    bitmap = Images::ReadScaled(name, stream, maxSize);
-    handled = true;
-  };
+  doc->OnLoadingBitmap = PictureLayerLoader();
   QImage photo(4000, 3000, QImage::Format_RGB888);
   photo.fill(QColor(30, 120, 200));
   const QString file = dir.filePath(QStringLiteral("photo.jpg"));
