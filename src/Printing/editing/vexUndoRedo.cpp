@@ -147,15 +147,19 @@ void TvexUndoRedo::RestoreIndex(int Index) {
   UpdateActions();
 }
 
+// Clearing and dropping change what can be undone, not the current state:
+// the actions follow, OnStateChanged is not raised.
 void TvexUndoRedo::Clear() {
   while (!FStates.empty()) DisposeEntry(0);
-  UpdateActions();
+  UpdateUndoAction();
+  UpdateRedoAction();
 }
 
 void TvexUndoRedo::DropOldest() {
   if (FStates.empty()) return;
   DisposeEntry(0);
-  UpdateActions();
+  UpdateUndoAction();
+  UpdateRedoAction();
 }
 
 qint64 TvexUndoRedo::StateStreamsSize() const {

@@ -426,8 +426,15 @@ TEST_F(UndoRedoTest, StateChangedReportsEveryMoveOutsideAnyRecording) {
   Undo->OnStateChanged = [&](const QString& ADescription, QObject*) { seen.append(ADescription); };
   Undo->Loaded();
   EXPECT_EQ(seen, (QStringList{"A"}));
-  Undo->Clear();  // no current state: not reported
-  EXPECT_EQ(seen.size(), 1);
+  Change(3, "C");
+  Change(4, "D");
+  Undo->DropOldest();  // the current state stays: not reported
+  EXPECT_EQ(seen, (QStringList{"A", "C", "D"}));
+  EXPECT_TRUE(UndoAct.isEnabled());
+  Undo->DropOldest();  // but undo has become impossible
+  EXPECT_FALSE(UndoAct.isEnabled());
+  Undo->Clear();
+  EXPECT_EQ(seen.size(), 3);
   EXPECT_EQ(UndoAct.statusTip(), "Undo");
   EXPECT_FALSE(UndoAct.isEnabled());
 }
