@@ -43,6 +43,27 @@ void TPreviewItem::SetPrintPreview(TPrintPreview* Value) {
   }
 }
 
+void TPreviewItem::SetAttacher(TPreviewItem* Value) {
+  if (Value == FAttacher) return;
+  if (FAttacher) FAttacher->SetAttachedPreviewItem(nullptr);
+  if (Value) Value->SetAttachedPreviewItem(this);
+}
+
+void TPreviewItem::SaveToStream(QIODevice& AStream, bool AsText, const QString& SaveParams) {
+  SetStreamState(ssSaving);
+  try {
+    WriteComponentRecord(AStream, *this, AsText, SaveParams);
+  } catch (...) {
+    SetStreamState(ssIdle);
+    throw;
+  }
+  SetStreamState(ssIdle);
+}
+
+void TPreviewItem::WriteAdditionalData(QIODevice&, bool, const QString&) {}
+
+void TPreviewItem::ReadAdditionalData(QIODevice&, const QString&) {}
+
 void TPreviewItem::SetSelected(bool Value) {
   if (Value == FSelected) return;
   FSelected = Value;
@@ -66,6 +87,10 @@ int TPreviewItem::PrintPreviewIndex() const {
 
 void TPreviewItem::SetAttachedPreviewItem(TPreviewItem* Value) {
   if (Value == FAttachedPreviewItem) return;
+  // One level only: a caption has no caption of its own, and nothing is
+  // attached to itself.
+  if (Value && (Value == this || Value->FAttachedPreviewItem || FAttacher))
+    throw Exception(QStringLiteral("An attached item cannot carry an attached item"));
   if (FAttachedPreviewItem) {
     RemoveFreeNotification(FAttachedPreviewItem);
     FAttachedPreviewItem->FAttacher = nullptr;
@@ -541,6 +566,30 @@ QBuffer& TPreviewImage::Stream() {
     FStream->open(QIODevice::ReadWrite);
   }
   return *FStream;
+}
+
+void TPreviewImage::WriteAdditionalData(QIODevice& AStream, bool AsText, const QString& SaveParams) {
+  Q_UNUSED(AsText);
+  if (!ParamListContains(QStringLiteral("SAVE_IMAGES"), SaveParams)) return;
+  QBuffer& stream = Stream();
+  if (stream.size() == 0 && !FFileName.isEmpty()) {
+    QFile file(FFileName);
+    if (!file.open(QIODevice::ReadOnly))
+      throw EStreamError(QStringLiteral("Cannot open file \"%1\". %2").arg(FFileName, file.errorString()));
+    stream.buffer() = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+      throw EReadError(QStringLiteral("Stream read error"));
+    stream.seek(0);
+  }
+  WriteStreamBlock(AStream, stream, QStringLiteral("Filestream"));
+}
+
+void TPreviewImage::ReadAdditionalData(QIODevice& AStream, const QString& ALine) {
+  QString rest = ALine;
+  SplitAtChar(rest, QLatin1Char(':'));
+  if (rest != QLatin1String("Filestream")) throw EStreamError(QStringLiteral("Unknown additional data in stream"));
+  ReadStreamBlock(AStream, Stream());
+  Stream().seek(0);
 }
 
 TBitmapCache TPreviewImage::Policy() const {
