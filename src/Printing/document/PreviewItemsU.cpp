@@ -97,6 +97,7 @@ void TPreviewItem::SetAttachedPreviewItem(TPreviewItem* Value) {
   }
   FAttachedPreviewItem = Value;
   if (Value) {
+    FAttachedItemOffset = 10;  // the gap every caption keeps
     if (Value->FAttacher && Value->FAttacher != this) Value->FAttacher->SetAttachedPreviewItem(nullptr);
     Value->FAttacher = this;
     FreeNotification(Value);

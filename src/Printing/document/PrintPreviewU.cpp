@@ -1283,8 +1283,12 @@ void TPrintPreview::PositionPages() {
     }
     const bool visible = FDisplayPageStart <= i && i < FDisplayPageStart + across * down;
     page->setVisible(visible);
-    for (int k = 0; k < page->Items().Count(); ++k)
+    for (int k = 0; k < page->Items().Count(); ++k) {
       if (auto* item = qobject_cast<QWidget*>(page->Items()[k])) item->setVisible(visible);
+      // A caption goes with its item, listed on the page or not.
+      if (TPreviewItem* item = page->Items().Item(k); item && item->AttachedPreviewItem())
+        item->AttachedPreviewItem()->setVisible(visible);
+    }
   }
   update();
 }
