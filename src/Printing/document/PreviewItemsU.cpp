@@ -87,9 +87,10 @@ int TPreviewItem::PrintPreviewIndex() const {
 
 void TPreviewItem::SetAttachedPreviewItem(TPreviewItem* Value) {
   if (Value == FAttachedPreviewItem) return;
-  // One level only: a caption has no caption of its own, and nothing is
-  // attached to itself.
-  if (Value && (Value == this || Value->FAttachedPreviewItem || FAttacher))
+  // A caption is a text item without a caption of its own, attached to an
+  // item that is no text and no caption itself.
+  if (Value && (Value == this || Value->FAttachedPreviewItem || FAttacher || !dynamic_cast<TPreviewText*>(Value) ||
+                dynamic_cast<TPreviewText*>(this)))
     throw Exception(QStringLiteral("An attached item cannot carry an attached item"));
   if (FAttachedPreviewItem) {
     RemoveFreeNotification(FAttachedPreviewItem);

@@ -29,7 +29,9 @@ public:
   TLoadingScope& operator=(const TLoadingScope&) = delete;
 
   // A caption belongs to its picture, so references to it are written as
-  // picture, dot, caption: the pictures are named for the time of the load.
+  // picture, dot, caption, and its own references name the form from
+  // outside: the form and the pictures are named for the time of the load
+  // (those registered before stay registered).
   void AddGlobal(QObject* AComponent) {
     RegisterGlobalComponent(AComponent);
     FGlobals.append(AComponent);
@@ -62,6 +64,14 @@ QObject* FindDocumentComponent(QObject* Owner, const QString& Name) {
   return nullptr;
 }
 
+// Frees an item the records did not name. Its page's layout already is the
+// one read: the item's space is not given back to it a second time.
+void FreeHeldItem(TPreviewItem* Item) {
+  for (TPreviewItem* i : {Item->AttachedPreviewItem(), Item})
+    if (i && i->PagePreview()) i->PagePreview()->Items().Remove(i);
+  delete Item;
+}
+
 class TStateGuard {
 public:
   TStateGuard(IStreamableComponent& AComponent, TStreamState AState) : FComponent(AComponent) {
@@ -88,6 +98,20 @@ void RegisterDocumentClasses() {
 
 bool IsTextDocumentName(const QString& FileName) {
   return FileName.endsWith(QLatin1String(".txt"), Qt::CaseInsensitive);
+}
+
+void TDocumentFile::Reattach(TPrintPreview& Document, const QList<QPointer<QObject>>& Held) {
+  // Held holds the items last first, then the pages last first.
+  for (qsizetype i = Held.size() - 1; i >= 0; --i)
+    if (auto* page = dynamic_cast<TPagePreview*>(Held[i].data()); page && !Document.FPages.Contains(page)) {
+      page->SetPrintPreview(&Document);
+      Document.FPages.Add(page);
+    }
+  for (qsizetype i = Held.size() - 1; i >= 0; --i)
+    if (auto* item = dynamic_cast<TPreviewItem*>(Held[i].data()); item && !Document.FItems.Contains(item)) {
+      item->SetPrintPreview(&Document);
+      Document.FItems.Add(item);
+    }
 }
 
 void TDocumentFile::Save(TPrintPreview& Document, QIODevice& AStream, bool AsText, const QString& SaveParams) {
@@ -126,6 +150,8 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
         Document.FPages.Delete(i);
       }
     }
+    // References from captions name the form from outside it.
+    if (!owner->objectName().isEmpty() && FindGlobalComponent(owner->objectName()) != owner) scope.AddGlobal(owner);
     for (TComponent* c : OwnedComponents(owner))
       if (dynamic_cast<TPreviewItem*>(c)) scope.AddGlobal(c->Self());
 
@@ -154,6 +180,10 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
               item->setVisible(true);
               item->SetPrintPreview(&Document);
               if (!Document.FItems.Contains(item)) Document.FItems.Add(item);
+              // An item left over from a failed load may come back on a page
+              // that does not list it yet.
+              if (TPagePreview* page = item->PagePreview(); page && !page->Items().Contains(item))
+                page->AddPreviewItem(item, false);
             }
             continue;
           }
@@ -178,6 +208,7 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
         CheckPendingReferences();
       } catch (...) {
         ClearPendingReferences();
+        Reattach(Document, holding);
         throw;
       }
     }
@@ -188,7 +219,7 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
       auto* item = dynamic_cast<TPreviewItem*>(holding[i].data());
       if (item && item->GetOptions().testFlag(poAttached) && !item->PrintPreview()) {
         holding.removeAt(i);
-        delete item;
+        FreeHeldItem(item);
       }
     }
     for (qsizetype i = holding.size() - 1; i >= 0; --i) {
@@ -196,7 +227,10 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
       if (!o) continue;
       auto* item = dynamic_cast<TPreviewItem*>(o);
       auto* page = dynamic_cast<TPagePreview*>(o);
-      if ((item && !item->PrintPreview()) || (page && !page->PrintPreviewOrNull())) delete o;
+      if (item && !item->PrintPreview())
+        FreeHeldItem(item);
+      else if (page && !page->PrintPreviewOrNull())
+        delete page;
     }
     holding.clear();
   }

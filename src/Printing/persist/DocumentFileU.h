@@ -10,6 +10,9 @@
 // that are still there, matched by name, so that their pictures and caches
 // survive an undo.
 
+#include <QList>
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QIODevice;
@@ -33,4 +36,10 @@ public:
   // old file stays as it was and the temporary one is removed.
   static void SaveFile(TPrintPreview& Document, const QString& FileName, bool ForceText);
   static void LoadFile(TPrintPreview& Document, const QString& FileName);
+
+private:
+  // After a failed load the pages and items the records had not reached yet
+  // go back into the document, so that nothing of it is lost and nothing in
+  // it refers to a component outside it.
+  static void Reattach(TPrintPreview& Document, const QList<QPointer<QObject>>& Held);
 };

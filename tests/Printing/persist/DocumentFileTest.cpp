@@ -555,6 +555,7 @@ TEST_F(DocumentFileTest, BadFilesEndInAClearErrorAndLeaveAConsistentDocument) {
   auto replaced = [](QByteArray b, const QByteArray& from, const QByteArray& to) { return b.replace(from, to); };
   const QByteArray imageName = host.Doc->Items()[0]->objectName().toLatin1();
   const QByteArray captionName = host.Doc->Items()[1]->objectName().toLatin1();
+  const QByteArray textName = host.Doc->Items()[3]->objectName().toLatin1();
   QByteArray deepList = "KR Comp Declare\r\nP9:TPagePreview\r\nKR Comp Define\r\nFMT:BIN\r\nTPF0\x0cTPagePreview\x02P9\x0aPageLayout";
   deepList += QByteArray(100000, '\x01');
   QByteArray shortString = "KR Comp Declare\r\nP9:TPagePreview\r\nKR Comp Define\r\nFMT:BIN\r\nTPF0\x0cTPagePreview\xff" "ab";
@@ -569,7 +570,9 @@ TEST_F(DocumentFileTest, BadFilesEndInAClearErrorAndLeaveAConsistentDocument) {
       {"block past the end", replaced(binary, size, "STREAM_SIZE:99999999\r\n"), "Stream read error"},
       {"block of 2 GiB", replaced(binary, size, "STREAM_SIZE:2147483648\r\n"), "'2147483648' is not a valid integer value"},
       {"block without size", replaced(binary, size, "STREAM_LENGTH:5\r\n"), "Invalid stream format"},
-      {"unknown class", replaced(text, "TPreviewText", "TPreviewThing"), "Class TPreviewThing not found"},
+      {"unknown class in a new record", replaced(text, textName, textName + "5")
+                                           .replace(": TPreviewText\r\n", ": TPreviewThing\r\n"),
+       "Class TPreviewThing not found"},
       {"unknown property", replaced(text, "  Transparent = ", "  Translucent = "), "Property Translucent does not exist"},
       {"missing reference", replaced(text, "PagePreview = frmPreview.PrintPreview_Page_1\r\n", "PagePreview = frmPreview.Nowhere\r\n"),
        "Unresolved reference to frmPreview.Nowhere"},
@@ -585,9 +588,12 @@ TEST_F(DocumentFileTest, BadFilesEndInAClearErrorAndLeaveAConsistentDocument) {
        "DisplayPages value is too large"},
       {"no display at all", replaced(text, "DisplayPagesHorizontal = 2", "DisplayPagesHorizontal = 0"),
        "DisplayPages value must be greater than 0"},
-      {"caption of a caption", replaced(text, "Attacher = frmPreview." + imageName + "\r\n",
-                                        "Attacher = " + imageName + "." + captionName + "\r\n"),
-       "An attached item cannot carry an attached item"},
+      {"caption attached to itself", replaced(text, "Attacher = frmPreview." + imageName + "\r\n",
+                                              "Attacher = " + imageName + "." + captionName + "\r\n"),
+       ""},
+      {"caption attached to a captioned picture", replaced(text, "Attacher = frmPreview." + imageName + "\r\n",
+                                                           "AttachedPreviewItem = frmPreview." + imageName + "\r\n"),
+       ""},
   };
   for (const auto& c : cases) {
     for (bool fresh : {true, false}) {
