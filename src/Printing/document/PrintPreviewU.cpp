@@ -54,6 +54,11 @@ namespace {
 
 // The most pages a document read from a file may show across or down.
 constexpr int kMaxDisplayPages = 100;
+// The most sheets a poster page has each way (the longest print length is
+// that many sheets of the largest paper), and the widest space around the
+// paper of a page.
+constexpr int kMaxSheets = 100;
+constexpr int kMaxParentMargin = 10000;
 
 constexpr Qt::BrushStyle kBrushStyles[] = {Qt::SolidPattern, Qt::NoBrush,   Qt::HorPattern,   Qt::VerPattern,
                                            Qt::FDiagPattern,  Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
@@ -238,6 +243,7 @@ void TPagePreview::SetPageLayout(const QString& Value) {
 }
 
 void TPagePreview::SetParentMargin(int Value) {
+  Value = std::clamp(Value, 0, kMaxParentMargin);
   if (Value == FParentMargin) return;
   FParentMargin = Value;
   CalcDisplay();
@@ -301,7 +307,7 @@ void TPagePreview::SetSheetsVertical(int Value) {
 }
 
 void TPagePreview::SetSheets(int ASheetsX, int ASheetsY) {
-  if (ASheetsX <= 0 || ASheetsY <= 0) return;
+  if (ASheetsX <= 0 || ASheetsY <= 0 || ASheetsX > kMaxSheets || ASheetsY > kMaxSheets) return;
   if (ASheetsX == FSheetsX && ASheetsY == FSheetsY) return;
   FSheetsX = ASheetsX;
   FSheetsY = ASheetsY;

@@ -673,7 +673,7 @@ public:
 
   // Properties.
   int ParentMargin() const { return FParentMargin; }
-  void SetParentMargin(int Value) { FParentMargin = Value; }
+  void SetParentMargin(int Value) { FParentMargin = std::clamp(Value, 0, 10000); }
   TPrinterOrientation PaperOrientation() const { return FPaperOrientation; }
   void SetPaperOrientation(TPrinterOrientation Value);
   int DisplayPagesVertical() const { return FDisplayPagesVertical; }

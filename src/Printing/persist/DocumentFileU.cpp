@@ -196,9 +196,12 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
           } else if (auto* item = dynamic_cast<TPreviewItem*>(read)) {
             item->SetPrintPreview(&Document);
             if (item->parentWidget() != &Document) item->setParent(&Document);
-            // A caption belongs to the item it is attached to.
-            if (TPreviewItem* attacher = item->Attacher(); attacher && item->Owner() != attacher)
+            // A caption belongs to the item it is attached to; references
+            // that name it by its owner so far are settled first.
+            if (TPreviewItem* attacher = item->Attacher(); attacher && item->Owner() != attacher) {
+              ResolvePendingReferences();
               item->SetOwner(attacher);
+            }
             if (TPagePreview* page = item->PagePreview()) page->AddPreviewItem(item, false);
             Document.RegisterItem(item);
             scope.AddGlobal(item);
