@@ -613,3 +613,35 @@ TEST_F(DocumentFileTest, BadFilesEndInAClearErrorAndLeaveAConsistentDocument) {
     }
   }
 }
+
+TEST_F(DocumentFileTest, OutOfRangePageValuesFromAFileStayWithinBounds) {
+  BuildRichDocument();
+  QByteArray text = Saved(*host.Doc, true);
+  ASSERT_TRUE(text.contains("  SheetsHorizontal = 2\r\n") && text.contains("  ParentMargin = 4\r\n"));
+  text.replace("  SheetsHorizontal = 2\r\n", "  SheetsHorizontal = 2147483647\r\n");
+  text.replace("  ParentMargin = 4\r\n", "  ParentMargin = 2147483647\r\n");
+  THost other;
+  Load(*other.Doc, text, true);
+  for (TPagePreview* page : other.Doc->Pages()) {
+    EXPECT_LE(page->SheetsHorizontal(), 100);
+    EXPECT_LE(page->ParentMargin(), 10000);
+  }
+  ExpectConsistent(*other.Doc);
+}
+
+// A caption may be named through the form before it joins its picture.
+TEST_F(DocumentFileTest, ACaptionNamedThroughTheFormIsAttachedToItsPicture) {
+  BuildRichDocument();
+  const QByteArray imageName = host.Doc->Items()[0]->objectName().toLatin1();
+  const QByteArray captionName = host.Doc->Items()[1]->objectName().toLatin1();
+  QByteArray text = Saved(*host.Doc, true);
+  ASSERT_TRUE(text.contains("AttachedPreviewItem = " + imageName + "." + captionName + "\r\n"));
+  text.replace("AttachedPreviewItem = " + imageName + "." + captionName + "\r\n",
+               "AttachedPreviewItem = frmPreview." + captionName + "\r\n");
+  THost other;
+  Load(*other.Doc, text, true);
+  auto* image = other.Doc->Items().Item(0);
+  ASSERT_NE(image->AttachedPreviewItem(), nullptr);
+  EXPECT_EQ(image->AttachedPreviewItem()->Owner(), image);
+  EXPECT_EQ(Saved(*other.Doc, true), Saved(*host.Doc, true));
+}
