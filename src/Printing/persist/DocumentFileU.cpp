@@ -172,6 +172,9 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
               throw Exception(QStringLiteral("%1 should be of type %2 but is %3").arg(name, className, existingClass));
           }
           QObject* read = ReadComponentRecord(AStream, existing);
+          // A re-read page or item is idle again once its record is in, so
+          // that moving it afterwards is recorded as a change.
+          if (IStreamableComponent* s = StreamableOf(read); s && read != &Document) s->SetStreamState(ssIdle);
           if (existing) {
             if (auto* page = dynamic_cast<TPagePreview*>(existing)) {
               if (!Document.FPages.Contains(page)) Document.FPages.Add(page);

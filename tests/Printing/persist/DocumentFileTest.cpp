@@ -413,6 +413,7 @@ TEST_F(DocumentFileTest, AnUndoSnapshotReusesPagesAndItemsByName) {
   EXPECT_TRUE(addedCaption.isNull());
   EXPECT_EQ(doc->Items().Count(), before.size() - doc->PageCount());
   EXPECT_EQ(doc->Items()[0], image);
+  EXPECT_EQ(image->StreamState(), ssIdle);  // later moves are changes again
   EXPECT_TRUE(image->HasPreview(0));
   EXPECT_EQ(image->Stream().data(), keptBytes);
   EXPECT_EQ(DescribeDocument(*doc), described);
