@@ -50,14 +50,7 @@ void TPreviewItem::SetAttacher(TPreviewItem* Value) {
 }
 
 void TPreviewItem::SaveToStream(QIODevice& AStream, bool AsText, const QString& SaveParams) {
-  SetStreamState(ssSaving);
-  try {
-    WriteComponentRecord(AStream, *this, AsText, SaveParams);
-  } catch (...) {
-    SetStreamState(ssIdle);
-    throw;
-  }
-  SetStreamState(ssIdle);
+  SaveOwnRecord(*this, *this, AStream, AsText, SaveParams);
 }
 
 void TPreviewItem::WriteAdditionalData(QIODevice&, bool, const QString&) {}

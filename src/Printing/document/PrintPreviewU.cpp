@@ -167,15 +167,20 @@ TPagePreview::TPagePreview(QObject* AOwner, TPrintPreview* ADocument)
 
 TPagePreview::~TPagePreview() { BeforeDestruction(); }
 
-void TPagePreview::SaveToStream(QIODevice& AStream, bool AsText, const QString& SaveParams) {
-  SetStreamState(ssSaving);
+void SaveOwnRecord(QObject& AComponent, IStreamableComponent& AStreamable, QIODevice& AStream, bool AsText,
+                   const QString& SaveParams) {
+  AStreamable.SetStreamState(ssSaving);
   try {
-    WriteComponentRecord(AStream, *this, AsText, SaveParams);
+    WriteComponentRecord(AStream, AComponent, AsText, SaveParams);
   } catch (...) {
-    SetStreamState(ssIdle);
+    AStreamable.SetStreamState(ssIdle);
     throw;
   }
-  SetStreamState(ssIdle);
+  AStreamable.SetStreamState(ssIdle);
+}
+
+void TPagePreview::SaveToStream(QIODevice& AStream, bool AsText, const QString& SaveParams) {
+  SaveOwnRecord(*this, *this, AStream, AsText, SaveParams);
 }
 
 void TPagePreview::WriteAdditionalData(QIODevice&, bool, const QString&) {}

@@ -819,6 +819,11 @@ private:
   bool FSelectionPending = false;
 };
 
+// Writes a page's or item's own record: ssSaving while it is written, ssIdle
+// afterwards (also on failure).
+void SaveOwnRecord(QObject& AComponent, IStreamableComponent& AStreamable, QIODevice& AStream, bool AsText,
+                   const QString& SaveParams);
+
 // The layout type check shared by the document, its pages and items:
 // "Unknown Layout type" for a value above ltThumb.
 void CheckLayoutType(int Value);
