@@ -132,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
       Load(*again.Doc, first, true);
     } catch (const Exception& E) {
       std::fprintf(stderr, "a saved document does not open: %s\n", E.what());
+      if (std::getenv("FUZZ_VERBOSE")) std::fwrite(first.constData(), 1, size_t(first.size()), stderr);
       std::abort();
     }
     CheckConsistent(*again.Doc);

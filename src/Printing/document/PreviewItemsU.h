@@ -95,14 +95,14 @@ public:
   Q_INVOKABLE bool IsSaving() const { return FStreamState == ssSaving; }
 
   // The streamed control properties: the screen rectangle inside the
-  // document control (moving the control only), the hint, and the
-  // control's own visible flag.
+  // document control (moving the control only, within 100000 pixels), the
+  // hint, and the control's own visible flag.
   QString Hint() const { return toolTip(); }
   void SetHint(const QString& Value) { setToolTip(Value); }
   int Left() const { return x(); }
-  void SetLeft(int Value) { setGeometry(Value, y(), width(), height()); }
+  void SetLeft(int Value) { setGeometry(std::clamp(Value, -100000, 100000), y(), width(), height()); }
   int Top() const { return y(); }
-  void SetTop(int Value) { setGeometry(x(), Value, width(), height()); }
+  void SetTop(int Value) { setGeometry(x(), std::clamp(Value, -100000, 100000), width(), height()); }
   int Width() const { return width(); }
   void SetWidth(int Value) { setGeometry(x(), y(), std::clamp(Value, 0, 100000), height()); }
   int Height() const { return height(); }

@@ -72,6 +72,16 @@ void FreeHeldItem(TPreviewItem* Item) {
   delete Item;
 }
 
+// A caption belongs to the item it is attached to (references to it name
+// that item); references that still name it by its present owner are
+// settled first.
+void JoinAttacher(TPreviewItem* Item) {
+  TPreviewItem* attacher = Item->Attacher();
+  if (!attacher || Item->Owner() == attacher) return;
+  ResolvePendingReferences();
+  Item->SetOwner(attacher);
+}
+
 class TStateGuard {
 public:
   TStateGuard(IStreamableComponent& AComponent, TStreamState AState) : FComponent(AComponent) {
@@ -112,6 +122,20 @@ void TDocumentFile::Reattach(TPrintPreview& Document, const QList<QPointer<QObje
       item->SetPrintPreview(&Document);
       Document.FItems.Add(item);
     }
+}
+
+void TDocumentFile::SettleOwners(TPrintPreview& Document) {
+  // Every item belongs to its picture when it is a caption, else to the
+  // form: how its references are written is then how they are read back.
+  for (int i = 0; i < Document.FItems.Count(); ++i) {
+    TPreviewItem* item = Document.FItems.Item(i);
+    if (!item) continue;
+    QObject* owner = item->Attacher() ? static_cast<QObject*>(item->Attacher()) : Document.Owner();
+    if (item->Owner() == owner) continue;
+    if (TComponent* other = FindComponent(owner, item->Name()); other && other != item)
+      item->SetName(Document.UniqueName(QStringLiteral("Text")));
+    item->SetOwner(owner);
+  }
 }
 
 void TDocumentFile::Save(TPrintPreview& Document, QIODevice& AStream, bool AsText, const QString& SaveParams) {
@@ -187,6 +211,7 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
               // that does not list it yet.
               if (TPagePreview* page = item->PagePreview(); page && !page->Items().Contains(item))
                 page->AddPreviewItem(item, false);
+              JoinAttacher(item);
             }
             continue;
           }
@@ -199,12 +224,7 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
           } else if (auto* item = dynamic_cast<TPreviewItem*>(read)) {
             item->SetPrintPreview(&Document);
             if (item->parentWidget() != &Document) item->setParent(&Document);
-            // A caption belongs to the item it is attached to; references
-            // that name it by its owner so far are settled first.
-            if (TPreviewItem* attacher = item->Attacher(); attacher && item->Owner() != attacher) {
-              ResolvePendingReferences();
-              item->SetOwner(attacher);
-            }
+            JoinAttacher(item);
             if (TPagePreview* page = item->PagePreview()) page->AddPreviewItem(item, false);
             Document.RegisterItem(item);
             scope.AddGlobal(item);
@@ -215,8 +235,10 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
       } catch (...) {
         ClearPendingReferences();
         Reattach(Document, holding);
+        SettleOwners(Document);
         throw;
       }
+      SettleOwners(Document);
     }
 
     // What the records did not name goes: captions first, then the other

@@ -42,4 +42,6 @@ private:
   // go back into the document, so that nothing of it is lost and nothing in
   // it refers to a component outside it.
   static void Reattach(TPrintPreview& Document, const QList<QPointer<QObject>>& Held);
+  // Gives every item of the document the owner its references name.
+  static void SettleOwners(TPrintPreview& Document);
 };
