@@ -44,6 +44,20 @@ void TPreviewItem::SetPrintPreview(TPrintPreview* Value) {
   }
 }
 
+void TPreviewItem::SetAttacher(TPreviewItem* Value) {
+  if (Value == FAttacher) return;
+  if (FAttacher) FAttacher->SetAttachedPreviewItem(nullptr);
+  if (Value) Value->SetAttachedPreviewItem(this);
+}
+
+void TPreviewItem::SaveToStream(QIODevice& AStream, bool AsText, const QString& SaveParams) {
+  SaveOwnRecord(*this, *this, AStream, AsText, SaveParams);
+}
+
+void TPreviewItem::WriteAdditionalData(QIODevice&, bool, const QString&) {}
+
+void TPreviewItem::ReadAdditionalData(QIODevice&, const QString&) {}
+
 void TPreviewItem::SetSelected(bool Value) {
   if (Value == FSelected) return;
   FSelected = Value;
@@ -67,12 +81,18 @@ int TPreviewItem::PrintPreviewIndex() const {
 
 void TPreviewItem::SetAttachedPreviewItem(TPreviewItem* Value) {
   if (Value == FAttachedPreviewItem) return;
+  // A caption is a text item without a caption of its own, attached to an
+  // item that is no text and no caption itself.
+  if (Value && (Value == this || Value->FAttachedPreviewItem || FAttacher || !dynamic_cast<TPreviewText*>(Value) ||
+                dynamic_cast<TPreviewText*>(this)))
+    throw Exception(QStringLiteral("An attached item cannot carry an attached item"));
   if (FAttachedPreviewItem) {
     RemoveFreeNotification(FAttachedPreviewItem);
     FAttachedPreviewItem->FAttacher = nullptr;
   }
   FAttachedPreviewItem = Value;
   if (Value) {
+    FAttachedItemOffset = 10;  // the gap every caption keeps
     if (Value->FAttacher && Value->FAttacher != this) Value->FAttacher->SetAttachedPreviewItem(nullptr);
     Value->FAttacher = this;
     FreeNotification(Value);
@@ -542,6 +562,30 @@ QBuffer& TPreviewImage::Stream() {
     FStream->open(QIODevice::ReadWrite);
   }
   return *FStream;
+}
+
+void TPreviewImage::WriteAdditionalData(QIODevice& AStream, bool AsText, const QString& SaveParams) {
+  Q_UNUSED(AsText);
+  if (!ParamListContains(QStringLiteral("SAVE_IMAGES"), SaveParams)) return;
+  QBuffer& stream = Stream();
+  if (stream.size() == 0 && !FFileName.isEmpty()) {
+    QFile file(FFileName);
+    if (!file.open(QIODevice::ReadOnly))
+      throw EStreamError(QStringLiteral("Cannot open file \"%1\". %2").arg(FFileName, file.errorString()));
+    stream.buffer() = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+      throw EReadError(QStringLiteral("Stream read error"));
+    stream.seek(0);
+  }
+  WriteStreamBlock(AStream, stream, QStringLiteral("Filestream"));
+}
+
+void TPreviewImage::ReadAdditionalData(QIODevice& AStream, const QString& ALine) {
+  QString rest = ALine;
+  SplitAtChar(rest, QLatin1Char(':'));
+  if (rest != QLatin1String("Filestream")) throw EStreamError(QStringLiteral("Unknown additional data in stream"));
+  ReadStreamBlock(AStream, Stream());
+  Stream().seek(0);
 }
 
 TBitmapCache TPreviewImage::Policy() const {

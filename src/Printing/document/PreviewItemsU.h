@@ -25,16 +25,37 @@ constexpr int MaxPrintLength = 100 * 11890;
 // UpdateScreenBounds components.
 enum TScreenComponent : int { sbLeft = 1, sbTop = 2, sbWidth = 4, sbHeight = 8, sbAll = 15 };
 
-class TPreviewItem : public QWidget, public TComponent, public IPreviewable {
+class TPreviewItem : public QWidget, public TComponent, public IPreviewable, public IStreamableComponent {
   Q_OBJECT
+  Q_INTERFACES(IStreamableComponent)
+  Q_CLASSINFO("stored:Selected", "IsSaving")
+  Q_CLASSINFO("default:Visible", "false")
+  Q_PROPERTY(QString Hint READ Hint WRITE SetHint)
+  Q_PROPERTY(int Left READ Left WRITE SetLeft)
+  Q_PROPERTY(int Top READ Top WRITE SetTop)
+  Q_PROPERTY(int Width READ Width WRITE SetWidth)
+  Q_PROPERTY(int Height READ Height WRITE SetHeight)
+  Q_PROPERTY(TPagePreview* PagePreview READ PagePreview WRITE SetPagePreview)
+  Q_PROPERTY(TPrintPreview* PrintPreview READ PrintPreview WRITE SetPrintPreview)
+  Q_PROPERTY(TPreviewItem* AttachedPreviewItem READ AttachedPreviewItem WRITE SetAttachedPreviewItem)
+  Q_PROPERTY(TPreviewItem* Attacher READ Attacher WRITE SetAttacher)
+  Q_PROPERTY(int LayoutLeft READ LayoutLeft WRITE SetLayoutLeft)
+  Q_PROPERTY(int LayoutTop READ LayoutTop WRITE SetLayoutTop)
+  Q_PROPERTY(int LayoutWidth READ LayoutWidth WRITE SetLayoutWidth)
+  Q_PROPERTY(int LayoutHeight READ LayoutHeight WRITE SetLayoutHeight)
+  Q_PROPERTY(bool LayoutRotated READ LayoutRotated WRITE SetLayoutRotated)
   Q_PROPERTY(int PrintLeft READ GetPrintLeft WRITE SetPrintLeft)
   Q_PROPERTY(int PrintTop READ GetPrintTop WRITE SetPrintTop)
   Q_PROPERTY(int PrintWidth READ GetPrintWidth WRITE SetPrintWidth)
   Q_PROPERTY(int PrintHeight READ GetPrintHeight WRITE SetPrintHeight)
-  Q_PROPERTY(bool Selected READ Selected WRITE SetSelected)
+  Q_PROPERTY(float Scale READ GetScale WRITE SetScale)
+  Q_PROPERTY(int _IntRotation READ _IntRotation WRITE Set_IntRotation)
   Q_PROPERTY(bool KeepAspectRatio READ GetKeepAspectRatio WRITE SetKeepAspectRatio)
   Q_PROPERTY(PrintPreviewTypes::TPreviewableOptions Options READ GetOptions WRITE SetOptions)
   Q_PROPERTY(QString Description READ GetDescription WRITE SetDescription)
+  Q_PROPERTY(PrintPreviewTypes::TLayoutType LayoutType READ GetLayoutType WRITE SetLayoutType)
+  Q_PROPERTY(bool Selected READ Selected WRITE SetSelected)
+  Q_PROPERTY(bool Visible READ IsVisibleFlag WRITE SetVisibleFlag)
 
 public:
   explicit TPreviewItem(QObject* AOwner);
@@ -71,7 +92,48 @@ public:
   bool IsAttached() const { return FAttacher != nullptr; }
   void SetAttachedPreviewItem(TPreviewItem* Value);
   TStreamState StreamState() const { return FStreamState; }
-  void SetStreamState(TStreamState Value) { FStreamState = Value; }
+  Q_INVOKABLE bool IsSaving() const { return FStreamState == ssSaving; }
+
+  // The streamed control properties: the screen rectangle inside the
+  // document control (moving the control only, within 100000 pixels), the
+  // hint, and the control's own visible flag.
+  QString Hint() const { return toolTip(); }
+  void SetHint(const QString& Value) { setToolTip(Value); }
+  int Left() const { return x(); }
+  void SetLeft(int Value) { setGeometry(std::clamp(Value, -100000, 100000), y(), width(), height()); }
+  int Top() const { return y(); }
+  void SetTop(int Value) { setGeometry(x(), std::clamp(Value, -100000, 100000), width(), height()); }
+  int Width() const { return width(); }
+  void SetWidth(int Value) { setGeometry(x(), y(), std::clamp(Value, 0, 100000), height()); }
+  int Height() const { return height(); }
+  void SetHeight(int Value) { setGeometry(x(), y(), width(), std::clamp(Value, 0, 100000)); }
+  bool IsVisibleFlag() const { return !isHidden(); }
+  // A control without a parent stays hidden: it would become a window.
+  void SetVisibleFlag(bool Value) {
+    if (parentWidget() || !Value) setVisible(Value);
+  }
+  // Attaches this item to Value as its caption (nullptr: detaches it).
+  void SetAttacher(TPreviewItem* Value);
+  // The cell the automatic layout gave the item.
+  int LayoutLeft() const { return FLayoutPosition.Left; }
+  void SetLayoutLeft(int Value) { FLayoutPosition.Left = Value; }
+  int LayoutTop() const { return FLayoutPosition.Top; }
+  void SetLayoutTop(int Value) { FLayoutPosition.Top = Value; }
+  int LayoutWidth() const { return FLayoutPosition.Width; }
+  void SetLayoutWidth(int Value) { FLayoutPosition.Width = Value; }
+  int LayoutHeight() const { return FLayoutPosition.Height; }
+  void SetLayoutHeight(int Value) { FLayoutPosition.Height = Value; }
+  bool LayoutRotated() const { return FLayoutPosition.Rotated; }
+  void SetLayoutRotated(bool Value) { FLayoutPosition.Rotated = Value; }
+  // Sets the quarter turns as they are, without turning the geometry.
+  void Set_IntRotation(int Value) { FIntRotation = ((Value % 4) + 4) % 4; }
+
+  // IStreamableComponent: the item's own record; pictures add their bytes.
+  TStreamState GetStreamState() const override { return FStreamState; }
+  void SetStreamState(TStreamState Value) override { FStreamState = Value; }
+  void SaveToStream(QIODevice& AStream, bool AsText, const QString& SaveParams) override;
+  void WriteAdditionalData(QIODevice& AStream, bool AsText, const QString& SaveParams) override;
+  void ReadAdditionalData(QIODevice& AStream, const QString& ALine) override;
   virtual int GetMemoryUsed() { return 0; }
   // Attaches a caption showing the description; text items have none.
   virtual void CreateCaption();
@@ -214,6 +276,13 @@ public:
   // The file's bytes or the encoded form of a given bitmap.
   QBuffer& Stream();
   bool HasStream() const { return FStream != nullptr; }
+
+  // With "SAVE_IMAGES": the kept bytes (read from the file when there are
+  // none) as the stream block "Filestream".
+  void WriteAdditionalData(QIODevice& AStream, bool AsText, const QString& SaveParams) override;
+  // The block "Filestream", appended to Stream; "Unknown additional data in
+  // stream" for any other.
+  void ReadAdditionalData(QIODevice& AStream, const QString& ALine) override;
 
   TOnLoadingBitmap OnLoadingBitmap;
   TOnSaveBitmap OnSaveBitmap;

@@ -1,6 +1,7 @@
 #include "Printing/document/PrintPreviewU.h"
 
 #include "Printing/document/PreviewItemsU.h"
+#include "Printing/persist/DocumentFileU.h"
 #include "Printing/text/PreviewTextU.h"
 #include "platform/Exceptions.h"
 
@@ -47,10 +48,114 @@ TComponent* AsComponent(QObject* Object) { return dynamic_cast<TComponent*>(Obje
 
 }  // namespace
 
+// --- Streamed fill, outline and font ---------------------------------------------------
+
+namespace {
+
+// The most pages a document read from a file may show across or down.
+constexpr int kMaxDisplayPages = 100;
+// The most sheets a poster page has each way (the longest print length is
+// that many sheets of the largest paper), and the widest space around the
+// paper of a page.
+constexpr int kMaxSheets = 100;
+constexpr int kMaxParentMargin = 10000;
+
+constexpr Qt::BrushStyle kBrushStyles[] = {Qt::SolidPattern, Qt::NoBrush,   Qt::HorPattern,   Qt::VerPattern,
+                                           Qt::FDiagPattern,  Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
+constexpr Qt::PenStyle kPenStyles[] = {Qt::SolidLine,      Qt::DashLine, Qt::DotLine,  Qt::DashDotLine,
+                                       Qt::DashDotDotLine, Qt::NoPen,    Qt::SolidLine};
+
+}  // namespace
+
+void TBrushProperties::SetColor(const QColor& Value) { FTarget->setColor(Value); }
+
+TBrushStyle TBrushProperties::Style() const {
+  for (int i = 0; i < int(std::size(kBrushStyles)); ++i)
+    if (kBrushStyles[i] == FTarget->style()) return static_cast<TBrushStyle>(i);
+  return bsSolid;
+}
+
+void TBrushProperties::SetStyle(TBrushStyle Value) {
+  if (Value >= bsSolid && Value <= bsDiagCross) FTarget->setStyle(kBrushStyles[Value]);
+}
+
+void TPenProperties::SetColor(const QColor& Value) { FTarget->setColor(Value); }
+
+TPenStyle TPenProperties::Style() const {
+  for (int i = 0; i < int(std::size(kPenStyles)); ++i)
+    if (kPenStyles[i] == FTarget->style()) return static_cast<TPenStyle>(i);
+  return psSolid;
+}
+
+void TPenProperties::SetStyle(TPenStyle Value) {
+  if (Value >= psSolid && Value <= psInsideFrame) FTarget->setStyle(kPenStyles[Value]);
+}
+
+void TPenProperties::SetWidth(int Value) { FTarget->setWidth(std::clamp(Value, 0, 1000)); }
+
+void TFontProperties::Change() {
+  if (OnChange) OnChange();
+}
+
+void TFontProperties::SetCharset(int Value) {
+  FCharset = std::clamp(Value, 0, 255);
+  Change();
+}
+
+void TFontProperties::SetColor(const QColor& Value) {
+  FColor = Value;
+  Change();
+}
+
+int TFontProperties::Height() const {
+  if (FTarget->pointSizeF() > 0) return -qRound(FTarget->pointSizeF() * 96.0 / 72.0);
+  return -std::max(FTarget->pixelSize(), 1);
+}
+
+void TFontProperties::SetHeight(int Value) {
+  const qint64 pixels = std::clamp<qint64>(Value < 0 ? -qint64(Value) : qint64(Value), 1, 2000);
+  FTarget->setPointSizeF(pixels * 72.0 / 96.0);
+  Change();
+}
+
+void TFontProperties::SetName(const QString& Value) {
+  FTarget->setFamily(Value);
+  Change();
+}
+
+void TFontProperties::SetPitch(TFontPitch Value) {
+  FPitch = Value;
+  FTarget->setFixedPitch(Value == fpFixed);
+  Change();
+}
+
+TFontStyles TFontProperties::Style() const {
+  TFontStyles r;
+  r.setFlag(fsBold, FTarget->bold());
+  r.setFlag(fsItalic, FTarget->italic());
+  r.setFlag(fsUnderline, FTarget->underline());
+  r.setFlag(fsStrikeOut, FTarget->strikeOut());
+  return r;
+}
+
+void TFontProperties::SetStyle(TFontStyles Value) {
+  FTarget->setBold(Value.testFlag(fsBold));
+  FTarget->setItalic(Value.testFlag(fsItalic));
+  FTarget->setUnderline(Value.testFlag(fsUnderline));
+  FTarget->setStrikeOut(Value.testFlag(fsStrikeOut));
+  Change();
+}
+
 // --- TPagePreview ----------------------------------------------------------------
 
 TPagePreview::TPagePreview(QObject* AOwner, TPrintPreview* ADocument)
-    : QWidget(ADocument), TComponent(this, AOwner), FPrintPreview(ADocument) {
+    : QWidget(ADocument),
+      TComponent(this, AOwner),
+      FPrintPreview(ADocument),
+      FBrushProperties(new TBrushProperties(&Brush, this)),
+      FPenProperties(new TPenProperties(&Pen, this)),
+      FFontProperties(new TFontProperties(&PageFont, this)) {
+  FFontProperties->OnChange = [this] { FParentFont = false; };
   if (ADocument) {
     FreeNotification(ADocument);
     FLayoutType = ADocument->DefaultLayoutType();
@@ -61,6 +166,26 @@ TPagePreview::TPagePreview(QObject* AOwner, TPrintPreview* ADocument)
 }
 
 TPagePreview::~TPagePreview() { BeforeDestruction(); }
+
+void SaveOwnRecord(QObject& AComponent, IStreamableComponent& AStreamable, QIODevice& AStream, bool AsText,
+                   const QString& SaveParams) {
+  AStreamable.SetStreamState(ssSaving);
+  try {
+    WriteComponentRecord(AStream, AComponent, AsText, SaveParams);
+  } catch (...) {
+    AStreamable.SetStreamState(ssIdle);
+    throw;
+  }
+  AStreamable.SetStreamState(ssIdle);
+}
+
+void TPagePreview::SaveToStream(QIODevice& AStream, bool AsText, const QString& SaveParams) {
+  SaveOwnRecord(*this, *this, AStream, AsText, SaveParams);
+}
+
+void TPagePreview::WriteAdditionalData(QIODevice&, bool, const QString&) {}
+
+void TPagePreview::ReadAdditionalData(QIODevice&, const QString&) {}
 
 TPrintPreview* TPagePreview::PrintPreview() const {
   if (!FPrintPreview) throw Exception(QStringLiteral("FPrintPreview not assigned in GetPrintPreview"));
@@ -123,6 +248,7 @@ void TPagePreview::SetPageLayout(const QString& Value) {
 }
 
 void TPagePreview::SetParentMargin(int Value) {
+  Value = std::clamp(Value, 0, kMaxParentMargin);
   if (Value == FParentMargin) return;
   FParentMargin = Value;
   CalcDisplay();
@@ -186,12 +312,13 @@ void TPagePreview::SetSheetsVertical(int Value) {
 }
 
 void TPagePreview::SetSheets(int ASheetsX, int ASheetsY) {
-  if (ASheetsX <= 0 || ASheetsY <= 0) return;
+  if (ASheetsX <= 0 || ASheetsY <= 0 || ASheetsX > kMaxSheets || ASheetsY > kMaxSheets) return;
   if (ASheetsX == FSheetsX && ASheetsY == FSheetsY) return;
   FSheetsX = ASheetsX;
   FSheetsY = ASheetsY;
   CalcDisplay();
-  if (FPrintPreview) FPrintPreview->Changed(QStringLiteral("Page Sheets"));
+  // Read from a document: the load reports its own change.
+  if (FPrintPreview && FPrintPreview->StreamState() != ssLoading) FPrintPreview->Changed(QStringLiteral("Page Sheets"));
 }
 
 void TPagePreview::SetScale(float Value) {
@@ -471,6 +598,22 @@ TPrintPreview::~TPrintPreview() {
     }
   }
 }
+
+void TPrintPreview::SaveToStream(QIODevice& AStream, bool AsText, const QString& SaveParams) {
+  TDocumentFile::Save(*this, AStream, AsText, SaveParams);
+}
+
+void TPrintPreview::WriteAdditionalData(QIODevice&, bool, const QString&) {}
+
+void TPrintPreview::ReadAdditionalData(QIODevice&, const QString&) {}
+
+void TPrintPreview::LoadFromStream(QIODevice& AStream, bool Fresh) { TDocumentFile::Load(*this, AStream, Fresh); }
+
+void TPrintPreview::SaveToFile(const QString& FileName, bool ForceText) {
+  TDocumentFile::SaveFile(*this, FileName, ForceText);
+}
+
+void TPrintPreview::LoadFromFile(const QString& FileName) { TDocumentFile::LoadFile(*this, FileName); }
 
 void TPrintPreview::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation != opRemove) return;
@@ -1113,6 +1256,11 @@ void TPrintPreview::Iterate(const TPreviewItems& List, int IType, const QVariant
 // --- Orientation, display and selection ----------------------------------------------
 
 void TPrintPreview::SetPaperOrientation(TPrinterOrientation Value) {
+  if (FStreamState == ssLoading) {
+    // Read from a document: the pages bring their own orientation.
+    FPaperOrientation = Value;
+    return;
+  }
   if (Value != FPaperOrientation) {
     FPaperOrientation = Value;
     if (OnChangeLayout) OnChangeLayout(this);
@@ -1146,8 +1294,12 @@ void TPrintPreview::PositionPages() {
     }
     const bool visible = FDisplayPageStart <= i && i < FDisplayPageStart + across * down;
     page->setVisible(visible);
-    for (int k = 0; k < page->Items().Count(); ++k)
+    for (int k = 0; k < page->Items().Count(); ++k) {
       if (auto* item = qobject_cast<QWidget*>(page->Items()[k])) item->setVisible(visible);
+      // A caption goes with its item, listed on the page or not.
+      if (TPreviewItem* item = page->Items().Item(k); item && item->AttachedPreviewItem())
+        item->AttachedPreviewItem()->setVisible(visible);
+    }
   }
   update();
 }
@@ -1161,6 +1313,11 @@ void TPrintPreview::SetDisplayPagesHorizontal(int Value) {
   if (Value <= 0) throw Exception(QStringLiteral("DisplayPages value must be greater than 0"));
   if (Value == FDisplayPagesHorizontal) return;
   FDisplayPagesHorizontal = Value;
+  if (FStreamState == ssLoading) {
+    // From a file: no view beyond what a screen could show.
+    if (Value > kMaxDisplayPages) throw Exception(QStringLiteral("DisplayPages value is too large"));
+    return;  // the load arranges the pages once at its end
+  }
   ArrangePages();
   PagesChanged();
 }
@@ -1169,11 +1326,20 @@ void TPrintPreview::SetDisplayPagesVertical(int Value) {
   if (Value <= 0) throw Exception(QStringLiteral("DisplayPages value must be greater than 0"));
   if (Value == FDisplayPagesVertical) return;
   FDisplayPagesVertical = Value;
+  if (FStreamState == ssLoading) {
+    // From a file: no view beyond what a screen could show.
+    if (Value > kMaxDisplayPages) throw Exception(QStringLiteral("DisplayPages value is too large"));
+    return;  // the load arranges the pages once at its end
+  }
   ArrangePages();
   PagesChanged();
 }
 
 void TPrintPreview::SetDisplayPageStart(int Value) {
+  if (FStreamState == ssLoading) {
+    FDisplayPageStart = std::max(Value, 0);
+    return;
+  }
   if (Value != FDisplayPageStart) SetDisplayPageStartEx(Value, true);
 }
 
@@ -1428,5 +1594,6 @@ void TPrintPreview::SetDefaultLayoutType(TLayoutType Value) {
   CheckLayoutType(Value);
   if (Value == FDefaultLayoutType) return;
   FDefaultLayoutType = Value;
-  if (Value < ltAutoByLayout) FDefaultPageLayout.clear();
+  // A document read from a stream keeps the default layout it names.
+  if (Value < ltAutoByLayout && FStreamState != ssLoading) FDefaultPageLayout.clear();
 }

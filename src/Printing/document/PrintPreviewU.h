@@ -13,6 +13,8 @@
 #include "platform/Component.h"
 
 #include <QBrush>
+#include <QColor>
+#include <QFont>
 #include <QFlags>
 #include <QImage>
 #include <QList>
@@ -67,10 +69,27 @@ Q_FLAG_NS(TPreviewableOptions)
 // Where a caption sits next to its item.
 enum TAttachPosition { apAbove, apRight, apBelow, apLeft };
 Q_ENUM_NS(TAttachPosition)
+
+// The streamed forms of a fill, an outline and a font.
+enum TBrushStyle { bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross, bsDiagCross };
+Q_ENUM_NS(TBrushStyle)
+enum TPenMode {
+  pmBlack, pmWhite, pmNop, pmNot, pmCopy, pmNotCopy, pmMergePenNot, pmMaskPenNot,
+  pmMergeNotPen, pmMaskNotPen, pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor
+};
+Q_ENUM_NS(TPenMode)
+enum TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
+Q_ENUM_NS(TPenStyle)
+enum TFontPitch { fpDefault, fpVariable, fpFixed };
+Q_ENUM_NS(TFontPitch)
+enum TFontStyle { fsBold = 0x01, fsItalic = 0x02, fsUnderline = 0x04, fsStrikeOut = 0x08 };
+Q_DECLARE_FLAGS(TFontStyles, TFontStyle)
+Q_FLAG_NS(TFontStyles)
 }  // namespace PrintPreviewTypes
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(PrintPreviewTypes::TUserOptions)
 Q_DECLARE_OPERATORS_FOR_FLAGS(PrintPreviewTypes::TPreviewableOptions)
+Q_DECLARE_OPERATORS_FOR_FLAGS(PrintPreviewTypes::TFontStyles)
 
 using PrintPreviewTypes::TAttachPosition;
 using PrintPreviewTypes::TBitmapCache;
@@ -216,13 +235,112 @@ public:
   TPreviewItem* Item(int Index) const;
 };
 
+// --- Streamed fill, outline and font ---------------------------------------------
+
+// The fill of a page as its record holds it ("Brush.Color", "Brush.Style"):
+// a view of a QBrush kept by its owner.
+class TBrushProperties : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("default:Color", "clWhite")
+  Q_CLASSINFO("default:Style", "bsSolid")
+  Q_PROPERTY(QColor Color READ Color WRITE SetColor)
+  Q_PROPERTY(PrintPreviewTypes::TBrushStyle Style READ Style WRITE SetStyle)
+
+public:
+  TBrushProperties(QBrush* ATarget, QObject* AParent) : QObject(AParent), FTarget(ATarget) {}
+  QColor Color() const { return FTarget->color(); }
+  void SetColor(const QColor& Value);
+  TBrushStyle Style() const;
+  void SetStyle(TBrushStyle Value);
+
+private:
+  QBrush* FTarget;
+};
+
+// The outline of a page ("Pen.Color", "Pen.Mode", "Pen.Style", "Pen.Width").
+class TPenProperties : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("default:Color", "clBlack")
+  Q_CLASSINFO("default:Mode", "pmCopy")
+  Q_CLASSINFO("default:Style", "psSolid")
+  Q_CLASSINFO("default:Width", "1")
+  Q_PROPERTY(QColor Color READ Color WRITE SetColor)
+  Q_PROPERTY(PrintPreviewTypes::TPenMode Mode READ Mode WRITE SetMode)
+  Q_PROPERTY(PrintPreviewTypes::TPenStyle Style READ Style WRITE SetStyle)
+  Q_PROPERTY(int Width READ Width WRITE SetWidth)
+
+public:
+  TPenProperties(QPen* ATarget, QObject* AParent) : QObject(AParent), FTarget(ATarget) {}
+  QColor Color() const { return FTarget->color(); }
+  void SetColor(const QColor& Value);
+  TPenMode Mode() const { return FMode; }
+  void SetMode(TPenMode Value) { FMode = Value; }
+  TPenStyle Style() const;
+  void SetStyle(TPenStyle Value);
+  int Width() const { return FTarget->width(); }
+  // Widths beyond 1000 pixels are cut down to it.
+  void SetWidth(int Value);
+
+private:
+  QPen* FTarget;
+  TPenMode FMode = pmCopy;
+};
+
+// A font as records hold it ("Font.Name", "Font.Height", ...): a view of a
+// QFont kept by its owner, who hears of every change through OnChange.
+// Height is the negative character height in pixels at 96 pixels per inch.
+class TFontProperties : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("default:Charset", "1")
+  Q_CLASSINFO("default:Pitch", "fpDefault")
+  Q_CLASSINFO("default:Style", "")
+  Q_PROPERTY(int Charset READ Charset WRITE SetCharset)
+  Q_PROPERTY(QColor Color READ Color WRITE SetColor)
+  Q_PROPERTY(int Height READ Height WRITE SetHeight)
+  Q_PROPERTY(QString Name READ Name WRITE SetName)
+  Q_PROPERTY(PrintPreviewTypes::TFontPitch Pitch READ Pitch WRITE SetPitch)
+  Q_PROPERTY(PrintPreviewTypes::TFontStyles Style READ Style WRITE SetStyle)
+
+public:
+  TFontProperties(QFont* ATarget, QObject* AParent) : QObject(AParent), FTarget(ATarget) {}
+  int Charset() const { return FCharset; }
+  void SetCharset(int Value);
+  QColor Color() const { return FColor; }
+  void SetColor(const QColor& Value);
+  int Height() const;
+  // Heights are kept between 1 and 2000 pixels.
+  void SetHeight(int Value);
+  QString Name() const { return FTarget->family(); }
+  void SetName(const QString& Value);
+  TFontPitch Pitch() const { return FPitch; }
+  void SetPitch(TFontPitch Value);
+  TFontStyles Style() const;
+  void SetStyle(TFontStyles Value);
+
+  std::function<void()> OnChange;
+
+private:
+  void Change();
+  QFont* FTarget;
+  int FCharset = 1;
+  QColor FColor = Qt::black;
+  TFontPitch FPitch = fpDefault;
+};
+
 // --- TPagePreview --------------------------------------------------------------
 
 // One page of the document: one printed sheet, or a group of sheets for a
 // poster. Drawn on the document control; owned by the document's owner.
-class TPagePreview : public QWidget, public TComponent {
+class TPagePreview : public QWidget, public TComponent, public IStreamableComponent {
   Q_OBJECT
+  Q_INTERFACES(IStreamableComponent)
+  Q_CLASSINFO("stored:CurLayout", "IsSaving")
+  Q_CLASSINFO("stored:PrintPreview", "IsSaving")
+  Q_CLASSINFO("stored:Font", "IsFontStored")
+  Q_CLASSINFO("default:ParentFont", "true")
   Q_PROPERTY(QString PageLayout READ PageLayout WRITE SetPageLayout)
+  Q_PROPERTY(TBrushProperties* Brush READ BrushProperties)
+  Q_PROPERTY(TPenProperties* Pen READ PenProperties)
   Q_PROPERTY(int ParentMargin READ ParentMargin WRITE SetParentMargin)
   Q_PROPERTY(bool Selected READ Selected WRITE SetSelected)
   Q_PROPERTY(int PageIndex READ PageIndex WRITE SetPageIndex STORED false)
@@ -230,6 +348,10 @@ class TPagePreview : public QWidget, public TComponent {
   Q_PROPERTY(TavoraPrinterTypes::TPrinterOrientation PaperOrientation READ PaperOrientation WRITE SetPaperOrientation)
   Q_PROPERTY(int SheetsHorizontal READ SheetsHorizontal WRITE SetSheetsHorizontal)
   Q_PROPERTY(int SheetsVertical READ SheetsVertical WRITE SetSheetsVertical)
+  Q_PROPERTY(QString CurLayout READ CurLayout WRITE SetCurLayout)
+  Q_PROPERTY(TPrintPreview* PrintPreview READ PrintPreviewOrNull WRITE SetPrintPreview)
+  Q_PROPERTY(TFontProperties* Font READ FontProperties)
+  Q_PROPERTY(bool ParentFont READ ParentFont WRITE SetParentFont)
 
 public:
   // A page owned by AOwner, belonging to ADocument (which may be nullptr).
@@ -270,6 +392,17 @@ public:
   int DisplayHeight() const { return FDisplayHeight; }
   QBrush Brush{Qt::white};
   QPen Pen{Qt::black};
+  TBrushProperties* BrushProperties() const { return FBrushProperties; }
+  TPenProperties* PenProperties() const { return FPenProperties; }
+  // The page's own font, used once ParentFont is false.
+  QFont PageFont;
+  TFontProperties* FontProperties() const { return FFontProperties; }
+  bool ParentFont() const { return FParentFont; }
+  void SetParentFont(bool Value) { FParentFont = Value; }
+  Q_INVOKABLE bool IsFontStored() const { return !FParentFont; }
+  // The free rectangles of the layout as text.
+  QString CurLayout() const { return FLayout.FreeRectsText(); }
+  void SetCurLayout(const QString& Value) { FLayout.SetFreeRectsText(Value); }
 
   QString PageLayout() const { return FLayout.LayoutText(); }
   void SetPageLayout(const QString& Value);
@@ -294,7 +427,14 @@ public:
   int SheetsY() const { return FSheetsY; }
   void SetSheets(int ASheetsX, int ASheetsY);
   TStreamState StreamState() const { return FStreamState; }
-  void SetStreamState(TStreamState Value) { FStreamState = Value; }
+  Q_INVOKABLE bool IsSaving() const { return FStreamState == ssSaving; }
+
+  // IStreamableComponent: the page's own record, no extra data.
+  TStreamState GetStreamState() const override { return FStreamState; }
+  void SetStreamState(TStreamState Value) override { FStreamState = Value; }
+  void SaveToStream(QIODevice& AStream, bool AsText, const QString& SaveParams) override;
+  void WriteAdditionalData(QIODevice& AStream, bool AsText, const QString& SaveParams) override;
+  void ReadAdditionalData(QIODevice& AStream, const QString& ALine) override;
 
   TOnProgress OnProgress;
   TNotifyEvent OnClick;
@@ -344,12 +484,25 @@ private:
   int FRotation = 0;
   int FSheetsX = 1, FSheetsY = 1;
   TStreamState FStreamState = ssIdle;
+  TBrushProperties* FBrushProperties;
+  TPenProperties* FPenProperties;
+  TFontProperties* FFontProperties;
+  bool FParentFont = true;
 };
 
 // --- TPrintPreview -------------------------------------------------------------
 
-class TPrintPreview : public QWidget, public TComponent {
+class TPrintPreview : public QWidget, public TComponent, public IStreamableComponent {
   Q_OBJECT
+  Q_INTERFACES(IStreamableComponent)
+  Q_CLASSINFO("stored:DisplayPagesVertical", "IsSaving")
+  Q_CLASSINFO("stored:DisplayPagesHorizontal", "IsSaving")
+  Q_CLASSINFO("stored:DisplayPageStart", "IsSaving")
+  Q_CLASSINFO("stored:SelectedPage", "IsSaving")
+  Q_CLASSINFO("stored:SelectedItem", "IsSaving")
+  Q_CLASSINFO("stored:PrinterTitle", "IsNotSaving")
+  Q_CLASSINFO("stored:CachedBitmapSize", "IsNotSaving")
+  Q_CLASSINFO("stored:KeepBitmapsInMemory", "IsNotSaving")
   Q_PROPERTY(int ParentMargin READ ParentMargin WRITE SetParentMargin)
   Q_PROPERTY(TavoraPrinterTypes::TPrinterOrientation PaperOrientation READ PaperOrientation WRITE SetPaperOrientation)
   Q_PROPERTY(int DisplayPagesVertical READ DisplayPagesVertical WRITE SetDisplayPagesVertical)
@@ -364,10 +517,12 @@ class TPrintPreview : public QWidget, public TComponent {
   Q_PROPERTY(QString DefaultPageLayout READ DefaultPageLayout WRITE SetDefaultPageLayout)
   Q_PROPERTY(PrintPreviewTypes::TUserOptions UserOptions READ UserOptions WRITE SetUserOptions)
   Q_PROPERTY(PrintPreviewTypes::TLayoutType DefaultLayoutType READ DefaultLayoutType WRITE SetDefaultLayoutType)
+  Q_PROPERTY(TPagePreview* SelectedPage READ SelectedPage WRITE SetSelectedPage)
+  Q_PROPERTY(QObject* SelectedItem READ SelectedItem WRITE SetSelectedItem)
   Q_PROPERTY(QString PrinterTitle READ PrinterTitle WRITE SetPrinterTitle)
   Q_PROPERTY(int CachedBitmapSize READ CachedBitmapSize WRITE SetCachedBitmapSize)
   Q_PROPERTY(PrintPreviewTypes::TBitmapCache KeepBitmapsInMemory READ KeepBitmapsInMemory WRITE SetKeepBitmapsInMemory)
-  Q_PROPERTY(bool ShowLayout READ ShowLayout WRITE SetShowLayout)
+  Q_PROPERTY(bool ShowLayout READ ShowLayout WRITE SetShowLayout STORED false)
   Q_PROPERTY(int MarginLeft READ MarginLeft WRITE SetMarginLeft)
   Q_PROPERTY(int MarginRight READ MarginRight WRITE SetMarginRight)
   Q_PROPERTY(int MarginTop READ MarginTop WRITE SetMarginTop)
@@ -518,7 +673,7 @@ public:
 
   // Properties.
   int ParentMargin() const { return FParentMargin; }
-  void SetParentMargin(int Value) { FParentMargin = Value; }
+  void SetParentMargin(int Value) { FParentMargin = std::clamp(Value, 0, 10000); }
   TPrinterOrientation PaperOrientation() const { return FPaperOrientation; }
   void SetPaperOrientation(TPrinterOrientation Value);
   int DisplayPagesVertical() const { return FDisplayPagesVertical; }
@@ -564,7 +719,25 @@ public:
   bool CentreOnPage() const { return FCentreOnPage; }
   void SetCentreOnPage(bool Value) { FCentreOnPage = Value; }
   TStreamState StreamState() const { return FStreamState; }
-  void SetStreamState(TStreamState Value) { FStreamState = Value; }
+  Q_INVOKABLE bool IsSaving() const { return FStreamState == ssSaving; }
+  Q_INVOKABLE bool IsNotSaving() const { return FStreamState != ssSaving; }
+
+  // The document file. Records of every page (in page order), every item
+  // (in item order) and of the document control itself.
+  // IStreamableComponent: writes all of them at the stream's position.
+  TStreamState GetStreamState() const override { return FStreamState; }
+  void SetStreamState(TStreamState Value) override { FStreamState = Value; }
+  void SaveToStream(QIODevice& AStream, bool AsText, const QString& SaveParams) override;
+  void WriteAdditionalData(QIODevice& AStream, bool AsText, const QString& SaveParams) override;
+  void ReadAdditionalData(QIODevice& AStream, const QString& ALine) override;
+  // Reads records from the stream's position to its end: Fresh discards the
+  // document first, else pages and items are re-used by name.
+  void LoadFromStream(QIODevice& AStream, bool Fresh);
+  // Writes the document with its pictures; text records when ForceText is
+  // set or the extension is ".txt". The file is replaced only once all of it
+  // was written.
+  void SaveToFile(const QString& FileName, bool ForceText);
+  void LoadFromFile(const QString& FileName);
 
   // Events.
   TNotifyEvent OnNewPreviewItem;
@@ -600,6 +773,7 @@ protected:
 
 private:
   friend class TPagePreview;
+  friend class TDocumentFile;
   void AttachPage(TPagePreview* Page);
   template <class List>
   void IterateList(const List& L, int IType, const QVariant& Param1, const QVariant& Param2, const QVariant& Param3,
@@ -644,6 +818,11 @@ private:
   int FSelectionLock = 0;
   bool FSelectionPending = false;
 };
+
+// Writes a page's or item's own record: ssSaving while it is written, ssIdle
+// afterwards (also on failure).
+void SaveOwnRecord(QObject& AComponent, IStreamableComponent& AStreamable, QIODevice& AStream, bool AsText,
+                   const QString& SaveParams);
 
 // The layout type check shared by the document, its pages and items:
 // "Unknown Layout type" for a value above ltThumb.

@@ -18,7 +18,13 @@ QFont DefaultTextFont() {
 
 }  // namespace
 
-TPreviewText::TPreviewText(QObject* AOwner) : TPreviewItem(AOwner), FFont(DefaultTextFont()) {
+TPreviewText::TPreviewText(QObject* AOwner)
+    : TPreviewItem(AOwner), FFont(DefaultTextFont()), FFontProperties(new TFontProperties(&FFont, this)) {
+  FFontProperties->OnChange = [this] {
+    FFontAssigned = true;
+    Invalidate();
+    update();
+  };
   FKeepAspectRatio = false;
   hide();
 }

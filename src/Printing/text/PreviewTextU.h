@@ -17,8 +17,9 @@
 
 class TPreviewText : public TPreviewItem {
   Q_OBJECT
+  Q_CLASSINFO("stored:Font", "FontAssigned")
   Q_PROPERTY(QStringList Lines READ Lines WRITE SetLines)
-  Q_PROPERTY(QFont Font READ Font WRITE SetFont)
+  Q_PROPERTY(TFontProperties* Font READ FontProperties)
   Q_PROPERTY(bool Transparent READ Transparent WRITE SetTransparent)
   Q_PROPERTY(QColor TransparentColor READ TransparentColor WRITE SetTransparentColor)
 
@@ -36,7 +37,9 @@ public:
 
   QFont Font() const { return FFont; }
   void SetFont(const QFont& Value);
-  bool FontAssigned() const { return FFontAssigned; }
+  Q_INVOKABLE bool FontAssigned() const { return FFontAssigned; }
+  // The font as records hold it; a change through it assigns the font.
+  TFontProperties* FontProperties() const { return FFontProperties; }
   bool Transparent() const { return FTransparent; }
   void SetTransparent(bool Value);
   QColor TransparentColor() const { return FTransparentColor; }
@@ -71,6 +74,7 @@ private:
 
   QStringList FLines;
   QFont FFont;
+  TFontProperties* FFontProperties;
   bool FFontAssigned = false;
   bool FTransparent = true;
   QColor FTransparentColor = Qt::white;
