@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
   std::printf("pictures  snapshot ms  per item us  undo ms  per item us  bytes/snapshot\n");
   for (int count : {50, 200, 500}) {
     QWidget form;
+    form.setObjectName(QStringLiteral("frmPreview"));  // references name the form, as the editor's
     auto* doc = new TPrintPreview(&form, &form);
     doc->SetName(QStringLiteral("PrintPreview"));
     doc->setGeometry(0, 0, 800, 600);
