@@ -1,6 +1,10 @@
 #include "TestSupport.h"
 
+#include <QImage>
 #include <QLocale>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <clocale>
 
@@ -21,4 +25,13 @@ TLocaleScope::TLocaleScope(const char* Name) {
 TLocaleScope::~TLocaleScope() {
   std::setlocale(LC_ALL, FPrevious.toLatin1().constData());
   QLocale::setDefault(QLocale::c());
+}
+
+QString WritePicture(const QTemporaryDir& Dir, const QString& Name, int W, int H) {
+  QImage image(W, H, QImage::Format_RGB888);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) image.setPixelColor(x, y, QColor(x * 255 / W, y * 255 / H, 90));
+  const QString path = Dir.filePath(Name);
+  EXPECT_TRUE(image.save(path));
+  return path;
 }

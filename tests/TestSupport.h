@@ -22,6 +22,12 @@ inline void PrintTo(const QStringList& L, std::ostream* Os) {
 // answered by default and recorded here.
 TDialogScript& TestDialogs();
 
+class QTemporaryDir;
+
+// Writes a picture file of the given size into Dir and answers its path: a
+// colour gradient, so that scaling and turning can be told apart.
+QString WritePicture(const QTemporaryDir& Dir, const QString& Name, int W, int H);
+
 // The message of the exception of type E that F throws, or "<no exception>".
 template <class E, class F>
 QString MessageOf(F&& f) {

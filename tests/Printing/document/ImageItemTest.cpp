@@ -16,17 +16,6 @@
 
 namespace {
 
-// A picture file of the given size: a colour gradient, so that scaling
-// and turning can be told apart.
-QString WritePicture(const QTemporaryDir& Dir, const QString& Name, int W, int H) {
-  QImage image(W, H, QImage::Format_RGB888);
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) image.setPixelColor(x, y, QColor(x * 255 / W, y * 255 / H, 90));
-  const QString path = Dir.filePath(Name);
-  EXPECT_TRUE(image.save(path));
-  return path;
-}
-
 class ImageItemTest : public ::testing::Test {
 protected:
   ImageItemTest() {
