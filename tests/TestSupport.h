@@ -23,6 +23,12 @@ inline void PrintTo(const QStringList& L, std::ostream* Os) {
 TDialogScript& TestDialogs();
 
 class QTemporaryDir;
+class TPrintPreview;
+
+// Every published property of the document's pages, items and control, one
+// "name.property = value" per line (sub-objects with dotted names,
+// references as the target's name), whatever its stored condition.
+QStringList DescribeDocument(TPrintPreview& Doc);
 
 // Writes a picture file of the given size into Dir and answers its path: a
 // colour gradient, so that scaling and turning can be told apart.

@@ -4,11 +4,13 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QHash>
 #include <QIODevice>
 #include <QMetaEnum>
 #include <QMetaMethod>
 #include <QMetaProperty>
 #include <QPointer>
+#include <QSet>
 #include <QVariant>
 
 #include <bit>
@@ -17,7 +19,9 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -403,17 +407,50 @@ bool ColourFromValue(const TStreamValue& V, QColor& C) {
 
 bool IsToolkitClass(const QMetaObject* M) { return M->className()[0] == 'Q'; }
 
-// The published properties of a class, inherited ones first.
-QList<QMetaProperty> PublishedProperties(const QMetaObject* M) {
+// The published properties of a class, inherited ones first, and the same
+// by name. Classes do not change while the program runs: each is worked out
+// once (per thread, as streams may be read on other threads).
+struct TPublished {
+  QList<QMetaProperty> Properties;
+  QList<QByteArray> Names;                     // of Properties, as they are written
+  QHash<QString, QMetaProperty> ByName;        // exact names
+  QHash<QString, QMetaProperty> ByFoldedName;  // case ignored; the first of a name wins
+  QHash<QByteArray, QString> ClassInfos;       // a subclass's entry hides its base's
+  QHash<QByteArray, int> StoredMethods;        // per property with a stored condition; -1: none usable
+};
+
+const TPublished& Published(const QMetaObject* M) {
+  // Node-based: what was handed out stays in place as others are added.
+  thread_local std::unordered_map<const QMetaObject*, TPublished> cache;
+  auto it = cache.find(M);
+  if (it != cache.end()) return it->second;
   QList<const QMetaObject*> chain;
   for (const QMetaObject* m = M; m; m = m->superClass()) chain.prepend(m);
-  QList<QMetaProperty> result;
+  TPublished result;
   for (const QMetaObject* m : chain) {
     if (IsToolkitClass(m)) continue;
-    for (int i = m->propertyOffset(); i < m->propertyCount(); ++i) result.append(m->property(i));
+    for (int i = m->propertyOffset(); i < m->propertyCount(); ++i) result.Properties.append(m->property(i));
   }
-  return result;
+  for (const QMetaProperty& p : result.Properties) {
+    result.Names.append(QByteArray(p.name()));
+    const QString name = QString::fromLatin1(p.name());
+    if (!result.ByName.contains(name)) result.ByName.insert(name, p);
+    if (!result.ByFoldedName.contains(name.toCaseFolded())) result.ByFoldedName.insert(name.toCaseFolded(), p);
+  }
+  for (int i = M->classInfoCount() - 1; i >= 0; --i) {
+    const QByteArray key = M->classInfo(i).name();
+    if (!result.ClassInfos.contains(key)) result.ClassInfos.insert(key, QString::fromUtf8(M->classInfo(i).value()));
+  }
+  static const QByteArray storedPrefix("stored:");
+  for (auto it = result.ClassInfos.cbegin(); it != result.ClassInfos.cend(); ++it) {
+    if (!it.key().startsWith(storedPrefix)) continue;
+    const int index = M->indexOfMethod(QMetaObject::normalizedSignature((*it + QStringLiteral("()")).toLatin1()));
+    const bool usable = index >= 0 && M->method(index).returnMetaType().id() == QMetaType::Bool;
+    result.StoredMethods.insert(it.key().mid(storedPrefix.size()), usable ? index : -1);
+  }
+  return cache.emplace(M, std::move(result)).first->second;
 }
+
 
 bool IsObjectPointer(const QMetaProperty& P) { return P.metaType().flags().testFlag(QMetaType::PointerToQObject); }
 
@@ -427,35 +464,26 @@ bool IsComponent(QObject* Obj) { return dynamic_cast<TComponent*>(Obj) != nullpt
 
 // The published property of that name (case ignored), or an invalid one.
 QMetaProperty FindPublished(const QMetaObject* M, const QString& Name) {
-  const QList<QMetaProperty> props = PublishedProperties(M);
-  for (const QMetaProperty& p : props)
-    if (QLatin1String(p.name()) == Name) return p;
-  for (const QMetaProperty& p : props)
-    if (QString::fromLatin1(p.name()).compare(Name, Qt::CaseInsensitive) == 0) return p;
-  return QMetaProperty();
+  const TPublished& published = Published(M);
+  if (auto it = published.ByName.find(Name); it != published.ByName.end()) return *it;
+  return published.ByFoldedName.value(Name.toCaseFolded());
 }
 
 QString ClassInfo(const QMetaObject* M, const char* Prefix, const char* Property) {
-  const QByteArray key = QByteArray(Prefix) + Property;
-  const int i = M->indexOfClassInfo(key.constData());
-  return i < 0 ? QString() : QString::fromUtf8(M->classInfo(i).value());
+  return Published(M).ClassInfos.value(QByteArray(Prefix) + Property);
 }
 
-bool HasClassInfo(const QMetaObject* M, const char* Prefix, const char* Property) {
-  return M->indexOfClassInfo((QByteArray(Prefix) + Property).constData()) >= 0;
-}
-
-// The stored condition named by "stored:<property>", if any.
+// Whether the property is written now: its stored condition, where it has one.
 bool StoredNow(QObject& Obj, const QMetaProperty& P) {
   const QMetaObject* m = Obj.metaObject();
-  if (!HasClassInfo(m, "stored:", P.name())) return true;
-  const QString method = ClassInfo(m, "stored:", P.name());
-  const int index = m->indexOfMethod(QMetaObject::normalizedSignature((method + QStringLiteral("()")).toLatin1()));
-  if (index < 0 || m->method(index).returnMetaType().id() != QMetaType::Bool)
+  const TPublished& published = Published(m);
+  const auto it = published.StoredMethods.constFind(QByteArray(P.name()));
+  if (it == published.StoredMethods.cend()) return true;
+  if (*it < 0)
     throw Exception(QStringLiteral("Stored condition %1 of %2.%3 is not an invokable method returning bool")
-                        .arg(method, QLatin1String(m->className()), QLatin1String(P.name())));
+                        .arg(ClassInfo(m, "stored:", P.name()), QLatin1String(m->className()), QLatin1String(P.name())));
   bool stored = true;
-  m->method(index).invoke(&Obj, Qt::DirectConnection, Q_RETURN_ARG(bool, stored));
+  m->method(*it).invoke(&Obj, Qt::DirectConnection, Q_RETURN_ARG(bool, stored));
   return stored;
 }
 
@@ -515,44 +543,66 @@ TStreamValue SetValue(const QMetaEnum& E, int Value) {
 }
 
 // Whether Value equals the declared default Text.
-bool EqualsDefault(const QMetaProperty& P, const QVariant& Value, const QString& Text) {
+// The value a default text stands for, as the property's type; false when
+// the text does not fit the type.
+bool DefaultVariant(const QMetaProperty& P, const QString& Text, QVariant& Out) {
   if (P.isEnumType()) {
     const QMetaEnum e = P.enumerator();
     bool ok = false;
-    const int d = P.isFlagType() ? (Text.trimmed().isEmpty() ? 0 : e.keysToValue(Text.toLatin1().constData(), &ok))
-                                 : e.keyToValue(Text.toLatin1().constData(), &ok);
-    if (!ok && !(P.isFlagType() && Text.trimmed().isEmpty())) return false;
-    return EnumInt(Value) == d;
+    int d = 0;
+    if (P.isFlagType() && Text.trimmed().isEmpty())
+      ok = true;
+    else
+      d = P.isFlagType() ? e.keysToValue(Text.toLatin1().constData(), &ok) : e.keyToValue(Text.toLatin1().constData(), &ok);
+    if (!ok) return false;
+    Out = EnumVariant(P.metaType(), d);
+    return true;
   }
   const int id = P.metaType().id();
-  if (id == QMetaType::Bool) return Value.toBool() == (Text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0);
-  if (IsIntMetaType(id)) return Value.toLongLong() == Text.toLongLong();
-  if (id == QMetaType::Float || id == QMetaType::Double) {
+  if (id == QMetaType::Bool) {
+    Out = Text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+  } else if (IsIntMetaType(id)) {
+    Out = Text.toLongLong();
+  } else if (id == QMetaType::Float || id == QMetaType::Double) {
     try {
-      return Value.toDouble() == StrToFloat(Text);
+      Out = StrToFloat(Text);
     } catch (const EConvertError&) {
       return false;
     }
-  }
-  if (id == QMetaType::QString) return Value.toString() == Text;
-  if (id == QMetaType::QColor) {
+  } else if (id == QMetaType::QString) {
+    Out = Text;
+  } else if (id == QMetaType::QColor) {
     QColor c;
     TStreamValue v = IdentValue(Text);
     bool isInt = false;
     const qint64 n = Text.toLongLong(&isInt);
     if (isInt) v = IntValue(n);
-    return ColourFromValue(v, c) && c == Value.value<QColor>();
+    if (!ColourFromValue(v, c)) return false;
+    Out = c;
+  } else {
+    return false;
   }
-  return false;
+  return Out.convert(P.metaType());
+}
+
+bool SameValue(const QMetaProperty& P, const QVariant& A, const QVariant& B) {
+  if (P.isEnumType()) return EnumInt(A) == EnumInt(B);
+  return A == B;
+}
+
+bool EqualsDefault(const QMetaProperty& P, const QVariant& Value, const QString& Text) {
+  QVariant d;
+  return DefaultVariant(P, Text, d) && SameValue(P, Value, d);
 }
 
 // The value a property is written with; false when it is not written.
 bool PropertyValue(QObject& Obj, const QMetaProperty& P, TStreamValue& Out) {
   const QVariant v = P.read(&Obj);
   const QMetaObject* m = Obj.metaObject();
-  if (HasClassInfo(m, "default:", P.name()) && EqualsDefault(P, v, ClassInfo(m, "default:", P.name())))
-    return false;
-  const bool zeroRule = !HasClassInfo(m, "default:", P.name());
+  const auto& infos = Published(m).ClassInfos;
+  const auto defaultInfo = infos.constFind(QByteArray("default:") + P.name());
+  if (defaultInfo != infos.cend() && EqualsDefault(P, v, *defaultInfo)) return false;
+  const bool zeroRule = defaultInfo == infos.cend();
   if (P.isEnumType()) {
     const QMetaEnum e = P.enumerator();
     const int n = EnumInt(v);
@@ -611,27 +661,29 @@ bool PropertyValue(QObject& Obj, const QMetaProperty& P, TStreamValue& Out) {
                       .arg(QLatin1String(m->className()), QLatin1String(P.name()), QLatin1String(P.typeName())));
 }
 
-void WriteProperties(TByteWriter& W, QObject& Obj, const QString& Prefix, int Depth) {
-  for (const QMetaProperty& p : PublishedProperties(Obj.metaObject())) {
+void WriteProperties(TByteWriter& W, QObject& Obj, const QByteArray& Prefix, int Depth) {
+  const TPublished& published = Published(Obj.metaObject());
+  for (qsizetype i = 0; i < published.Properties.size(); ++i) {
+    const QMetaProperty& p = published.Properties[i];
     if (!p.isStored() || !p.isReadable()) continue;
-    const QString name = Prefix + QLatin1String(p.name());
+    const QByteArray name = Prefix.isEmpty() ? published.Names[i] : Prefix + published.Names[i];
     if (IsObjectPointer(p)) {
       QObject* target = ReadObjectPointer(p, Obj);
       if (!target || !StoredNow(Obj, p)) continue;
       if (IsComponent(target)) {
         const QString ref = ComponentReference(target);
         if (!p.isWritable() || ref.isEmpty()) continue;
-        W.ShortString(name);
+        W.ShortBytes(name);
         W.Value(IdentValue(ref));
       } else if (Depth < kMaxSubObjectDepth) {
-        WriteProperties(W, *target, name + QLatin1Char('.'), Depth + 1);
+        WriteProperties(W, *target, name + '.', Depth + 1);
       }
       continue;
     }
     if (!p.isWritable() || !StoredNow(Obj, p)) continue;
     TStreamValue value;
     if (!PropertyValue(Obj, p, value)) continue;
-    W.ShortString(name);
+    W.ShortBytes(name);
     W.Value(value);
   }
 }
@@ -649,9 +701,24 @@ QList<TFixup>& Fixups() {
   return list;
 }
 
-QList<QPointer<QObject>>& GlobalComponents() {
-  static QList<QPointer<QObject>> list;
-  return list;
+// The components references may start from, in the order they were
+// registered (the first of a name is the one found), with indexes by
+// object and by name. A component freed while registered leaves a null
+// entry behind.
+struct TGlobalComponents {
+  QList<QPointer<QObject>> List;
+  QHash<QObject*, QPointer<QObject>> Members;
+  QHash<QString, QPointer<QObject>> ByName;  // case-folded names at registration
+
+  bool Contains(QObject* C) const {
+    auto it = Members.find(C);
+    return it != Members.end() && it->data() == C;
+  }
+};
+
+TGlobalComponents& GlobalComponents() {
+  static TGlobalComponents globals;
+  return globals;
 }
 
 QObject* OwnerOf(QObject* Obj) {
@@ -674,8 +741,16 @@ QObject* FindReferenced(QObject* Holder, const QString& Reference) {
     if (!root && owner && owner->objectName().compare(rootName, Qt::CaseInsensitive) == 0) root = owner;
   }
   if (!root) return nullptr;
-  TComponent* c = FindComponent(root, name);
-  return c ? c->Self() : nullptr;
+  if (TComponent* c = FindComponent(root, name)) return c->Self();
+  // A reference to a component of an unnamed owner is written with its name
+  // alone, also from a component its sibling owns (a caption naming the
+  // page of its picture): it is looked for among the owners further out.
+  int depth = 0;
+  if (dot < 0)
+    for (QObject* outer = OwnerOf(root); outer && outer != root && ++depth <= 8; outer = OwnerOf(outer))
+      if (outer->objectName().isEmpty())
+        if (TComponent* c = FindComponent(outer, name)) return c->Self();
+  return nullptr;
 }
 
 void AddFixup(QObject& Obj, const QMetaProperty& P, const QString& Reference) {
@@ -1347,16 +1422,41 @@ std::unique_ptr<QObject> CreateStreamableComponent(const QString& AClassName) {
 
 // --- References ---------------------------------------------------------------------------
 
-void RegisterGlobalComponent(QObject* AComponent) {
-  if (AComponent && !GlobalComponents().contains(AComponent)) GlobalComponents().append(AComponent);
+bool RegisterGlobalComponent(QObject* AComponent) {
+  TGlobalComponents& g = GlobalComponents();
+  if (!AComponent || g.Contains(AComponent)) return false;
+  g.List.append(AComponent);
+  g.Members.insert(AComponent, AComponent);
+  const QString key = AComponent->objectName().toCaseFolded();
+  if (!key.isEmpty() && g.ByName.value(key).isNull()) g.ByName.insert(key, AComponent);
+  return true;
 }
 
-void UnRegisterGlobalComponent(QObject* AComponent) { GlobalComponents().removeAll(AComponent); }
+void UnRegisterGlobalComponent(QObject* AComponent) {
+  TGlobalComponents& g = GlobalComponents();
+  if (!AComponent || !g.Contains(AComponent)) return;
+  g.Members.remove(AComponent);
+  // Searched from the end: scopes give back the newest first.
+  const qsizetype at = g.List.lastIndexOf(AComponent);
+  if (at >= 0) g.List.removeAt(at);
+  const QString key = AComponent->objectName().toCaseFolded();
+  if (auto it = g.ByName.find(key); it != g.ByName.end() && it->data() == AComponent) g.ByName.erase(it);
+}
 
 QObject* FindGlobalComponent(const QString& AName) {
-  GlobalComponents().removeAll(nullptr);
-  for (const QPointer<QObject>& c : GlobalComponents())
-    if (c->objectName().compare(AName, Qt::CaseInsensitive) == 0) return c;
+  TGlobalComponents& g = GlobalComponents();
+  const QString key = AName.toCaseFolded();
+  // The index names one registered component per name; one renamed since,
+  // or given back, is looked for in the list.
+  if (QObject* c = g.ByName.value(key);
+      c && g.Contains(c) && c->objectName().compare(AName, Qt::CaseInsensitive) == 0)
+    return c;
+  g.List.removeAll(nullptr);
+  for (const QPointer<QObject>& c : g.List)
+    if (c->objectName().compare(AName, Qt::CaseInsensitive) == 0) {
+      g.ByName.insert(key, c);
+      return c;
+    }
   return nullptr;
 }
 
@@ -1429,7 +1529,7 @@ void WriteComponentData(QIODevice& AStream, QObject& AComponent) {
   h.ClassName = QString::fromLatin1(AComponent.metaObject()->className());
   h.Name = AComponent.objectName();
   w.Head(h);
-  WriteProperties(w, AComponent, QString(), 0);
+  WriteProperties(w, AComponent, QByteArray(), 0);
   w.Byte(vaNull);  // end of the properties
   w.Byte(vaNull);  // no children
   WriteBytes(AStream, w.Data);
@@ -1443,7 +1543,7 @@ void WriteComponentDataText(QIODevice& AStream, QObject& AComponent) {
   ObjectBinaryToText(binary, AStream);
 }
 
-QObject* ReadComponentData(QIODevice& AStream, QObject* AComponent) {
+QObject* ReadComponentData(QIODevice& AStream, QObject* AComponent, const TStoredAtWrite* AResetUnwritten) {
   TByteReader r(AStream);
   ReadSignature(r);
   const TObjectHead h = ReadObjectHead(r);
@@ -1454,24 +1554,75 @@ QObject* ReadComponentData(QIODevice& AStream, QObject* AComponent) {
     target = created.get();
     SetComponentName(*target, h.Name);
   }
+  std::vector<std::pair<QString, TStreamValue>> values;
   for (;;) {
-    const QString name = r.ShortString();
+    QString name = r.ShortString();
     if (name.isEmpty()) break;
-    const TStreamValue value = ReadValue(r, 0);
-    ApplyProperty(*target, name, 0, value);
+    values.emplace_back(std::move(name), ReadValue(r, 0));
   }
+  // Onto a component that exists, what the data leaves out is its default
+  // first, as on a new one.
+  if (AComponent && AResetUnwritten) {
+    QSet<QString> written;
+    for (const auto& [name, value] : values) written.insert(name.toCaseFolded());
+    ResetUnwrittenProperties(*AComponent, written, *AResetUnwritten);
+  }
+  for (const auto& [name, value] : values) ApplyProperty(*target, name, 0, value);
   // These records hold one component alone: a child list must be empty.
   if (r.Byte() != vaNull) throw EReadError(InvalidFormatText());
   created.release();
   return target;
 }
 
-QObject* ReadComponentDataText(QIODevice& AStream, QObject* AComponent) {
+QObject* ReadComponentDataText(QIODevice& AStream, QObject* AComponent, const TStoredAtWrite* AResetUnwritten) {
   QBuffer binary;
   binary.open(QIODevice::ReadWrite);
   ObjectTextToBinary(AStream, binary);
   binary.seek(0);
-  return ReadComponentData(binary, AComponent);
+  return ReadComponentData(binary, AComponent, AResetUnwritten);
+}
+
+namespace {
+
+void ResetUnwritten(QObject& Obj, const QString& Prefix, const QSet<QString>& Written,
+                    const TStoredAtWrite& StoredAtWrite, int Depth) {
+  const TPublished& published = Published(Obj.metaObject());
+  for (const QMetaProperty& p : published.Properties) {
+    if (!p.isStored() || !p.isReadable()) continue;
+    const QString path = Prefix + QLatin1String(p.name());
+    if (Written.contains(path.toCaseFolded())) continue;
+    const auto condition = published.ClassInfos.constFind(QByteArray("stored:") + p.name());
+    if (condition != published.ClassInfos.cend() && !(StoredAtWrite && StoredAtWrite(*condition))) continue;
+    if (IsObjectPointer(p)) {
+      // References are settled by whoever reads the records; the
+      // properties of a sub-object are its owner's.
+      QObject* target = ReadObjectPointer(p, Obj);
+      if (target && !IsComponent(target) && Depth < kMaxSubObjectDepth)
+        ResetUnwritten(*target, path + QLatin1Char('.'), Written, StoredAtWrite, Depth + 1);
+      continue;
+    }
+    if (!p.isWritable()) continue;
+    QVariant value;
+    const auto defaultInfo = published.ClassInfos.constFind(QByteArray("default:") + p.name());
+    if (defaultInfo != published.ClassInfos.cend()) {
+      if (!DefaultVariant(p, *defaultInfo, value)) continue;
+    } else {
+      // Only these are left out for being empty; the others are always written.
+      const int id = p.metaType().id();
+      if (p.isEnumType() || (id != QMetaType::Float && id != QMetaType::Double && id != QMetaType::QString &&
+                             id != QMetaType::QStringList && id != QMetaType::QByteArray))
+        continue;
+      value = QVariant(p.metaType());
+    }
+    if (SameValue(p, p.read(&Obj), value)) continue;
+    if (!p.write(&Obj, value)) InvalidValue();
+  }
+}
+
+}  // namespace
+
+void ResetUnwrittenProperties(QObject& AComponent, const QSet<QString>& AWritten, const TStoredAtWrite& StoredAtWrite) {
+  ResetUnwritten(AComponent, QString(), AWritten, StoredAtWrite, 0);
 }
 
 void ObjectBinaryToText(QIODevice& AInput, QIODevice& AOutput) {

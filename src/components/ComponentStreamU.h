@@ -36,6 +36,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMetaObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -125,8 +126,9 @@ std::unique_ptr<QObject> CreateStreamableComponent(const QString& AClassName);
 // --- Component references -------------------------------------------------------
 
 // The owners that references name ("frmPreview" in "frmPreview.Page1"):
-// registered for as long as they can be named in a stream.
-void RegisterGlobalComponent(QObject* AComponent);
+// registered for as long as they can be named in a stream. Registering
+// answers false when the component was registered already.
+bool RegisterGlobalComponent(QObject* AComponent);
 void UnRegisterGlobalComponent(QObject* AComponent);
 QObject* FindGlobalComponent(const QString& AName);
 
@@ -169,6 +171,10 @@ void WriteComponentData(QIODevice& AStream, QObject& AComponent);
 // The same as text, ending with "end" and a line end.
 void WriteComponentDataText(QIODevice& AStream, QObject& AComponent);
 
+// Whether a stored condition (by its method's name) held when data was
+// written.
+using TStoredAtWrite = std::function<bool(const QString& Condition)>;
+
 // Reads binary component data. With AComponent the data is read into it (its
 // class and name stay as they are); without one, a new instance of the class
 // the data names is created from the registry and given the name from the
@@ -177,10 +183,23 @@ void WriteComponentDataText(QIODevice& AStream, QObject& AComponent);
 // the caller. The stream is left directly after the
 // data. A failure frees the new instance. References are left pending (see
 // ResolvePendingReferences).
-QObject* ReadComponentData(QIODevice& AStream, QObject* AComponent);
+QObject* ReadComponentData(QIODevice& AStream, QObject* AComponent, const TStoredAtWrite* AResetUnwritten = nullptr);
 // The same from the text form; the stream is left at the line after the
 // closing "end".
-QObject* ReadComponentDataText(QIODevice& AStream, QObject* AComponent);
+QObject* ReadComponentDataText(QIODevice& AStream, QObject* AComponent,
+                               const TStoredAtWrite* AResetUnwritten = nullptr);
+
+// Data leaves out what holds its default value (the declared default, or
+// for floats, strings, lists and bytes without one, zero or empty). Read
+// onto a component that already exists, such properties would keep
+// whatever they held: this gives them their default again, for every
+// property not in AWritten (case-folded paths, sub-objects' properties as
+// "font.height"). A property with a stored condition is given its default
+// only when StoredAtWrite answers true for the condition's method name
+// (the condition held when the data was written); references are left
+// alone. The readers above do this first, before the data's values, when
+// given AResetUnwritten and a component to read into.
+void ResetUnwrittenProperties(QObject& AComponent, const QSet<QString>& AWritten, const TStoredAtWrite& StoredAtWrite);
 
 // The conversions between the two forms. Either reads one object (with any
 // children) from the input's position and writes it to the output.

@@ -97,7 +97,7 @@ void ReadComponentDeclaration(QIODevice& AStream, QString& AName, QString& AClas
   AName = SplitAtChar(AClassName, QLatin1Char(':'));
 }
 
-QObject* ReadComponentRecord(QIODevice& AStream, QObject* AComponent) {
+QObject* ReadComponentRecord(QIODevice& AStream, QObject* AComponent, const TStoredAtWrite* AResetUnwritten) {
   CheckStream(AStream);
   QString line = StreamReadLn(AStream);
   if (line == kDeclare) {
@@ -108,8 +108,8 @@ QObject* ReadComponentRecord(QIODevice& AStream, QObject* AComponent) {
   const QString format = StreamReadLn(AStream);
   if (AComponent)
     if (IStreamableComponent* s = StreamableOf(AComponent)) s->SetStreamState(ssLoading);
-  QObject* result = format == kFormatBinary ? ReadComponentData(AStream, AComponent)
-                                            : ReadComponentDataText(AStream, AComponent);
+  QObject* result = format == kFormatBinary ? ReadComponentData(AStream, AComponent, AResetUnwritten)
+                                            : ReadComponentDataText(AStream, AComponent, AResetUnwritten);
   // A new component is the caller's once the whole record has been read.
   std::unique_ptr<QObject> created(AComponent ? nullptr : result);
   IStreamableComponent* streamable = StreamableOf(result);

@@ -27,6 +27,7 @@
 #include "components/ComponentStreamU.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 class QIODevice;
@@ -98,7 +99,10 @@ void ReadComponentDeclaration(QIODevice& AStream, QString& AName, QString& AClas
 // (on failure it is freed). Each extra line goes to ReadAdditionalData,
 // after which the state is ssIdle; a component without the interface skips
 // the line. Pending references are resolved at the end of the record.
-QObject* ReadComponentRecord(QIODevice& AStream, QObject* AComponent);
+// With AResetUnwritten, what the record leaves out of an existing component
+// is given its default first (see ResetUnwrittenProperties).
+QObject* ReadComponentRecord(QIODevice& AStream, QObject* AComponent,
+                             const TStoredAtWrite* AResetUnwritten = nullptr);
 
 // Writes the whole of ASource, from its first byte, as a stream block. A
 // source of 2 GiB or more, whose size line could not be read back, fails

@@ -2,42 +2,116 @@
 
 #include "platform/Exceptions.h"
 
+#include <QHash>
+
 namespace {
 
-// Kept as a hidden child of an owner: the components it owns. When the
-// owner goes, so does this list, freeing every component still on it.
+QString NameKey(const QString& Name) { return Name.toCaseFolded(); }
+
+class TComponentRegistry;
+
+// Every owner's list, found by its owner: an owner may have many children
+// (the document holds its pages and items), so the list is not looked up
+// among them.
+QHash<const QObject*, TComponentRegistry*>& Registries() {
+  static QHash<const QObject*, TComponentRegistry*> registries;
+  return registries;
+}
+
+// Kept as a hidden child of an owner: the components it owns, and an index
+// of them by name. When the owner goes, so does this list, freeing every
+// component still on it.
 class TComponentRegistry : public QObject {
 public:
-  explicit TComponentRegistry(QObject* AOwner) : QObject(AOwner) {}
+  explicit TComponentRegistry(QObject* AOwner) : QObject(AOwner), FOwner(AOwner) { Registries().insert(AOwner, this); }
   ~TComponentRegistry() override {
     // Newest first; a component leaves the list as it goes, and may take
     // others with it.
     while (!Components.isEmpty()) delete Components.last();
+    Registries().remove(FOwner);
   }
+
+  void Add(TComponent* C) {
+    Components.append(C);
+    Index(C, C->Name());
+  }
+  void Remove(TComponent* C, const QString& IndexedName) {
+    Components.removeAll(C);
+    Unindex(C, IndexedName);
+  }
+  void Renamed(TComponent* C, const QString& OldName) {
+    Unindex(C, OldName);
+    Index(C, C->Name());
+  }
+
+  TComponent* Find(const QString& Name) const {
+    if (FAmbiguous) {
+      for (TComponent* c : Components)
+        if (c->Name().compare(Name, Qt::CaseInsensitive) == 0) return c;
+      return nullptr;
+    }
+    return FByName.value(NameKey(Name));
+  }
+
   QList<TComponent*> Components;
+
+private:
+  void Index(TComponent* C, const QString& Name) {
+    if (Name.isEmpty() || FAmbiguous) return;
+    auto it = FByName.find(NameKey(Name));
+    if (it == FByName.end())
+      FByName.insert(NameKey(Name), C);
+    else if (it.value() != C)
+      // Two components of one name (set around the name check): the first
+      // in the list is the one found, as it always was.
+      FAmbiguous = true;
+  }
+  void Unindex(TComponent* C, const QString& Name) {
+    if (Name.isEmpty() || FAmbiguous) return;
+    auto it = FByName.find(NameKey(Name));
+    if (it != FByName.end() && it.value() == C) FByName.erase(it);
+  }
+
+  const QObject* FOwner;
+  QHash<QString, TComponent*> FByName;
+  bool FAmbiguous = false;
 };
 
 TComponentRegistry* RegistryOf(const QObject* Owner, bool Create) {
   if (!Owner) return nullptr;
-  for (QObject* child : Owner->children())
-    if (auto* reg = dynamic_cast<TComponentRegistry*>(child)) return reg;
+  if (TComponentRegistry* reg = Registries().value(Owner)) return reg;
   if (!Create) return nullptr;
   return new TComponentRegistry(const_cast<QObject*>(Owner));
 }
 
 }  // namespace
 
-TComponent::TComponent(QObject* ASelf, QObject* AOwner) : FSelf(ASelf) { SetOwner(AOwner); }
+TComponent::TComponent(QObject* ASelf, QObject* AOwner) : FSelf(ASelf) {
+  FIndexedName = FSelf->objectName();
+  // Names may be set on the object directly, not only through SetName.
+  FNameConnection = QObject::connect(FSelf, &QObject::objectNameChanged, [this] { NameChanged(); });
+  SetOwner(AOwner);
+}
 
-TComponent::~TComponent() { BeforeDestruction(); }
+TComponent::~TComponent() {
+  QObject::disconnect(FNameConnection);
+  BeforeDestruction();
+}
+
+void TComponent::NameChanged() {
+  const QString old = FIndexedName;
+  FIndexedName = FSelf->objectName();
+  if (auto* reg = static_cast<TComponentRegistry*>(FOwnerRegistry.data())) reg->Renamed(this, old);
+}
 
 void TComponent::SetOwner(QObject* AOwner) {
   if (FOwner == AOwner) return;
-  if (auto* old = static_cast<TComponentRegistry*>(FOwnerRegistry.data())) old->Components.removeAll(this);
+  if (auto* old = static_cast<TComponentRegistry*>(FOwnerRegistry.data())) old->Remove(this, FIndexedName);
   FOwner = AOwner;
   TComponentRegistry* reg = RegistryOf(AOwner, true);
   FOwnerRegistry = reg;
-  if (reg) reg->Components.append(this);
+  FIndexedName = FSelf->objectName();
+  if (reg) reg->Add(this);
 }
 
 void TComponent::SetName(const QString& Value) {
@@ -88,7 +162,7 @@ void TComponent::BeforeDestruction() {
   }
   // The registry is reached directly: while the owner frees its children
   // it can no longer be found among them.
-  if (auto* reg = static_cast<TComponentRegistry*>(FOwnerRegistry.data())) reg->Components.removeAll(this);
+  if (auto* reg = static_cast<TComponentRegistry*>(FOwnerRegistry.data())) reg->Remove(this, FIndexedName);
   FOwnerRegistry = nullptr;
   FOwner = nullptr;
 }
@@ -96,8 +170,7 @@ void TComponent::BeforeDestruction() {
 TComponent* FindComponent(const QObject* Owner, const QString& Name) {
   if (!Owner || Name.isEmpty()) return nullptr;
   if (TComponentRegistry* reg = RegistryOf(Owner, false))
-    for (TComponent* c : reg->Components)
-      if (c->Name().compare(Name, Qt::CaseInsensitive) == 0) return c;
+    if (TComponent* c = reg->Find(Name)) return c;
   for (QObject* child : Owner->children())
     if (child->objectName().compare(Name, Qt::CaseInsensitive) == 0)
       if (auto* c = dynamic_cast<TComponent*>(child)) return c;

@@ -56,8 +56,12 @@ protected:
   void BeforeDestruction();
 
 private:
+  void NameChanged();
+
   QObject* FSelf;
   QPointer<QObject> FOwner;
+  QString FIndexedName;  // the name the owner's index knows it by
+  QMetaObject::Connection FNameConnection;
   QPointer<QObject> FOwnerRegistry;  // the owner's list of its components
   QList<TComponent*> FFreeNotifies;
   bool FDestroying = false;

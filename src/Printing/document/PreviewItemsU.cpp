@@ -136,10 +136,17 @@ bool TPreviewItem::IsCellLayout() {
 void TPreviewItem::SetLayoutType(TLayoutType Value) {
   CheckLayoutType(Value);
   FLayoutType = Value;
+  // The caption is on the same page and keeps the same copy.
+  if (FAttachedPreviewItem) FAttachedPreviewItem->SetLayoutType(Value);
 }
 
 void TPreviewItem::SetPagePreview(TPagePreview* Value) {
-  if (FPagePreview && FPagePreview != Value) RemoveFreeNotification(FPagePreview);
+  if (FPagePreview && FPagePreview != Value) {
+    // The page it leaves no longer hears when it goes: it must not list it
+    // either (an item re-read onto another page, a page index set).
+    FPagePreview->Items().Remove(this);
+    RemoveFreeNotification(FPagePreview);
+  }
   FPagePreview = Value;
   FPageChanged = true;
   if (FAttachedPreviewItem) FAttachedPreviewItem->SetPagePreview(Value);
@@ -245,10 +252,17 @@ void TPreviewItem::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
     TPrintPreview* doc = FPrintPreview;
     if (doc) doc->BeginUpdate();
     TPagePreview* relayoutPage = nullptr;
+    // The caption follows before the batch ends, so that the change recorded
+    // then (the undo snapshot) holds it where it is shown.
     auto finish = [&] {
       FInScreenUpdate = false;
+      try {
+        RepositionAttached();
+      } catch (...) {
+        if (doc) doc->EndUpdate();
+        throw;
+      }
       if (doc) doc->EndUpdate();
-      RepositionAttached();
     };
     try {
       if (TPagePreview* p = FPagePreview) {
@@ -272,7 +286,14 @@ void TPreviewItem::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
       }
       ScreenToPrint();
       if (FStreamState != ssLoading && doc) {
+        const QRect dropped(FPrintLeft, FPrintTop, FPrintWidth, FPrintHeight);
         if (relayoutPage && doc->Pages().Contains(relayoutPage)) doc->Relayout(relayoutPage, true);
+        // Laid out elsewhere than it was dropped: shown where it now is.
+        if (QRect(FPrintLeft, FPrintTop, FPrintWidth, FPrintHeight) != dropped) {
+          FInScreenUpdate = false;
+          UpdateScreenBounds(15);
+          FInScreenUpdate = true;
+        }
         doc->Changed(QStringLiteral("Item size/position"));
       }
       if (IsAttached()) {

@@ -280,6 +280,12 @@ void TPagePreview::SetLayoutType(TLayoutType Value) {
   FLayoutType = Value;
   for (int i = 0; i < FItems.Count(); ++i)
     if (IPreviewable* item = FItems.Previewable(i)) item->SetLayoutType(Value);
+  // Captions sit in their item's cell or against the item itself: they move
+  // with the change (manual pages are not laid out again to do it). What is
+  // being read keeps the positions of its records.
+  if (FStreamState == ssLoading) return;
+  for (int i = 0; i < FItems.Count(); ++i)
+    if (IPreviewable* item = FItems.Previewable(i)) item->RepositionAttached();
 }
 
 void TPagePreview::SetPaperOrientation(TPrinterOrientation Value) {
@@ -656,6 +662,9 @@ TPagePreview* TPrintPreview::NewPage() {
   page->SetLayoutType(FDefaultLayoutType);
   if (!FPages.Contains(page)) FPages.Add(page);
   page->show();
+  // Into its place in the grid (shown or hidden there), so that it does not
+  // lie over the pages shown and its items get its scale.
+  PositionPages();
   if (OnNewPage) OnNewPage(page);
   return page;
 }

@@ -401,7 +401,13 @@ public:
   void SetParentFont(bool Value) { FParentFont = Value; }
   Q_INVOKABLE bool IsFontStored() const { return !FParentFont; }
   // The free rectangles of the layout as text.
-  QString CurLayout() const { return FLayout.FreeRectsText(); }
+  // The free rectangles as text. A page with none left says so with an empty
+  // cell: an empty text would not be written, and the page would be read
+  // back with all its space free.
+  QString CurLayout() const {
+    const QString text = FLayout.FreeRectsText();
+    return text.isEmpty() ? QStringLiteral("0.00,0.00,0.00,0.00;") : text;
+  }
   void SetCurLayout(const QString& Value) { FLayout.SetFreeRectsText(Value); }
 
   QString PageLayout() const { return FLayout.LayoutText(); }

@@ -22,8 +22,8 @@ public:
   explicit TLoadingScope(TPrintPreview* ADocument) : FPrevious(gLoadingDocument) { gLoadingDocument = ADocument; }
   ~TLoadingScope() {
     gLoadingDocument = FPrevious;
-    for (const QPointer<QObject>& c : FGlobals)
-      if (c) UnRegisterGlobalComponent(c);
+    for (qsizetype i = FGlobals.size() - 1; i >= 0; --i)
+      if (FGlobals[i]) UnRegisterGlobalComponent(FGlobals[i]);
   }
   TLoadingScope(const TLoadingScope&) = delete;
   TLoadingScope& operator=(const TLoadingScope&) = delete;
@@ -33,8 +33,7 @@ public:
   // outside: the form and the pictures are named for the time of the load
   // (those registered before stay registered).
   void AddGlobal(QObject* AComponent) {
-    RegisterGlobalComponent(AComponent);
-    FGlobals.append(AComponent);
+    if (RegisterGlobalComponent(AComponent)) FGlobals.append(AComponent);
   }
 
 private:
@@ -54,15 +53,41 @@ void RegisterItemClass() {
 }
 
 // The component of that name among the owner's components, or among the
-// components those own (a picture's caption).
-QObject* FindDocumentComponent(QObject* Owner, const QString& Name) {
-  if (Name.isEmpty()) return nullptr;
-  if (TComponent* c = FindComponent(Owner, Name)) return c->Self();
-  for (TComponent* owned : OwnedComponents(Owner))
-    for (TComponent* inner : owned->Components())
-      if (inner->Name().compare(Name, Qt::CaseInsensitive) == 0) return inner->Self();
-  return nullptr;
-}
+// components those own (a picture's caption). The second are many to look
+// through: the load keeps them by name, adding each component it reads.
+class TInnerComponents {
+public:
+  explicit TInnerComponents(QObject* AOwner) : FOwner(AOwner) {
+    for (TComponent* owned : OwnedComponents(AOwner))
+      for (TComponent* inner : owned->Components()) Add(inner->Self());
+  }
+
+  void Add(QObject* AComponent) {
+    if (AComponent && !AComponent->objectName().isEmpty())
+      FByName.insert(AComponent->objectName().toCaseFolded(), AComponent);
+  }
+
+  QObject* Find(const QString& Name) const {
+    if (Name.isEmpty()) return nullptr;
+    if (TComponent* c = FindComponent(FOwner, Name)) return c->Self();
+    const QString key = Name.toCaseFolded();
+    for (auto it = FByName.find(key); it != FByName.end() && it.key() == key; ++it)
+      if (IsInner(it->data(), Name)) return it->data();
+    return nullptr;
+  }
+
+private:
+  // Still a component of one of the owner's components, of that name.
+  bool IsInner(QObject* AComponent, const QString& Name) const {
+    auto* c = dynamic_cast<TComponent*>(AComponent);
+    if (!c || c->Name().compare(Name, Qt::CaseInsensitive) != 0) return false;
+    auto* holder = dynamic_cast<TComponent*>(c->Owner());
+    return holder && holder->Owner() == FOwner;
+  }
+
+  QObject* FOwner;
+  QMultiHash<QString, QPointer<QObject>> FByName;
+};
 
 // Frees an item the records did not name. Its page's layout already is the
 // one read: the item's space is not given back to it a second time.
@@ -94,6 +119,11 @@ public:
 private:
   IStreamableComponent& FComponent;
 };
+
+// What a record leaves out of a page, item or control it is read onto held
+// its default when it was written; properties kept only while saving are
+// always written in a document.
+const TStoredAtWrite kSavedOnly = [](const QString& Condition) { return Condition == QLatin1String("IsSaving"); };
 
 }  // namespace
 
@@ -182,6 +212,7 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
     Document.FSelectedItem = nullptr;
     Document.FSelectedPage = nullptr;
     ClearPendingReferences();
+    TInnerComponents inner(owner);
     {
       TStateGuard state(Document, ssLoading);
       Document.FDefaultPageLayout.clear();
@@ -189,13 +220,14 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
         while (!AStream.atEnd()) {
           QString name, className;
           ReadComponentDeclaration(AStream, name, className);
-          QObject* existing = FindDocumentComponent(owner, name);
+          QObject* existing = inner.Find(name);
           if (existing) {
             const QString existingClass = QString::fromLatin1(existing->metaObject()->className());
             if (existingClass.compare(className, Qt::CaseInsensitive) != 0)
               throw Exception(QStringLiteral("%1 should be of type %2 but is %3").arg(name, className, existingClass));
           }
-          QObject* read = ReadComponentRecord(AStream, existing);
+          QObject* read = ReadComponentRecord(AStream, existing, &kSavedOnly);
+          inner.Add(read);
           // A re-read page or item is idle again once its record is in, so
           // that moving it afterwards is recorded as a change.
           if (IStreamableComponent* s = StreamableOf(read); s && read != &Document) s->SetStreamState(ssIdle);
@@ -268,6 +300,9 @@ void TDocumentFile::Load(TPrintPreview& Document, QIODevice& AStream, bool Fresh
   if (Document.FDisplayPageStart + shown > Document.PageCount())
     Document.FDisplayPageStart = std::max(Document.PageCount() - shown, 0);
   Document.PositionPages();
+  // Items read onto another page than the one they were shown on are shown
+  // on theirs (pages that did not move are not laid out again above).
+  for (TPagePreview* page : Document.FPages) page->UpdateItemsDisplay();
   Document.PagesChanged();
 }
 

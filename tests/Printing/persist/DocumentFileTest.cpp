@@ -34,46 +34,6 @@ QString MessageOf(F&& f) {
   return QStringLiteral("<no exception>");
 }
 
-// Every published property of a component (sub-objects with dotted names,
-// references as the target's name), whatever its stored condition.
-void Describe(const QObject& Obj, const QString& Prefix, QStringList& Out) {
-  QList<const QMetaObject*> chain;
-  for (const QMetaObject* m = Obj.metaObject(); m && m->className()[0] != 'Q'; m = m->superClass()) chain.prepend(m);
-  for (const QMetaObject* m : chain)
-    for (int i = m->propertyOffset(); i < m->propertyCount(); ++i) {
-      const QMetaProperty p = m->property(i);
-      if (!p.isStored() && QLatin1String(p.name()) != QLatin1String("CurLayout")) continue;
-      const QString name = Prefix + QLatin1String(p.name());
-      const QVariant v = p.read(&Obj);
-      if (p.metaType().flags().testFlag(QMetaType::PointerToQObject)) {
-        QObject* target = *static_cast<QObject* const*>(v.constData());
-        if (target && !dynamic_cast<TComponent*>(target))
-          Describe(*target, name + QLatin1Char('.'), Out);
-        else
-          Out << name + QStringLiteral(" -> ") + (target ? target->objectName() : QStringLiteral("nil"));
-        continue;
-      }
-      QString text;
-      if (p.isEnumType())
-        text = QString::number(v.toInt());
-      else if (v.metaType().id() == QMetaType::QStringList)
-        text = v.toStringList().join(QStringLiteral("|"));
-      else if (v.metaType().id() == QMetaType::QColor)
-        text = v.value<QColor>().name();
-      else
-        text = v.toString();
-      Out << name + QStringLiteral(" = ") + text;
-    }
-}
-
-QStringList DescribeDocument(TPrintPreview& Doc) {
-  QStringList out;
-  for (TPagePreview* page : Doc.Pages()) Describe(*page, page->Name() + QLatin1Char('.'), out);
-  for (QObject* item : Doc.Items()) Describe(*item, item->objectName() + QLatin1Char('.'), out);
-  Describe(Doc, QStringLiteral("PrintPreview."), out);
-  return out;
-}
-
 QByteArray Saved(TPrintPreview& Doc, bool AsText, const QString& Params = kSaveImages) {
   QBuffer out;
   out.open(QIODevice::ReadWrite);
@@ -409,6 +369,32 @@ TEST_F(DocumentFileTest, AnUndoSnapshotReusesPagesAndItemsByName) {
   EXPECT_EQ(image->Stream().data(), keptBytes);
   EXPECT_EQ(DescribeDocument(*doc), described);
   EXPECT_EQ(Saved(*doc, false, QString()), snapshot);
+  ExpectConsistent(*doc);
+}
+
+// Without a form name, references are written by name alone; a caption
+// naming its picture's page still finds it when read back.
+TEST_F(DocumentFileTest, AnUnnamedFormsCaptionedDocumentReadsBackInPlaceAndFresh) {
+  host.Form->setObjectName(QString());
+  BuildRichDocument();
+  TPrintPreview* doc = host.Doc;
+  auto* image = dynamic_cast<TPreviewImage*>(doc->Items()[0]);
+  ASSERT_NE(image, nullptr);
+  const QPointer<TPreviewItem> caption = image->AttachedPreviewItem();
+  ASSERT_TRUE(caption);
+  const QByteArray snapshot = Saved(*doc, false, QString());
+  EXPECT_FALSE(snapshot.contains("frmPreview"));
+  const QStringList described = DescribeDocument(*doc);
+
+  image->SetPrintLeft(image->PrintLeft() + 100);
+  Load(*doc, snapshot, false);
+  EXPECT_TRUE(caption);
+  EXPECT_EQ(image->AttachedPreviewItem(), caption.data());
+  EXPECT_EQ(DescribeDocument(*doc), described);
+  ExpectConsistent(*doc);
+
+  Load(*doc, Saved(*doc, true, kSaveImages), true);
+  EXPECT_EQ(DescribeDocument(*doc), described);
   ExpectConsistent(*doc);
 }
 
