@@ -1,5 +1,6 @@
 #include "Printing/document/PreviewItemsU.h"
 #include "Printing/document/PrintPreviewU.h"
+#include "Printing/editing/vexUndoRedo.h"
 
 #include "TestSupport.h"
 #include "platform/Exceptions.h"
@@ -202,6 +203,29 @@ TEST_F(DocumentTest, NamesRiseAndSkipNamesTheOwnerHolds) {
   // Names compare without regard to case.
   EXPECT_EQ(MessageOf<Exception>([&] { other->SetName(QStringLiteral("PRINTPREVIEW_page_4X")); }),
             QStringLiteral("A component named PRINTPREVIEW_page_4X already exists."));
+}
+
+// Owners find their components by name however the name was set, and the
+// first of two that share a name while both are there.
+TEST(ComponentNames, AreFoundHoweverTheyWereSetAndAfterTheirOwnerChanges) {
+  QObject form, other;
+  auto* a = new TvexUndoRedo(&form);
+  a->setObjectName(QStringLiteral("First"));  // not through SetName
+  EXPECT_EQ(FindComponent(&form, QStringLiteral("FIRST")), a);
+  a->SetName(QStringLiteral("Renamed"));
+  EXPECT_EQ(FindComponent(&form, QStringLiteral("First")), nullptr);
+  EXPECT_EQ(FindComponent(&form, QStringLiteral("renamed")), a);
+
+  auto* b = new TvexUndoRedo(&form);
+  b->setObjectName(QStringLiteral("Renamed"));  // around the name check
+  EXPECT_EQ(FindComponent(&form, QStringLiteral("Renamed")), a);
+  a->SetOwner(&other);
+  EXPECT_EQ(FindComponent(&form, QStringLiteral("Renamed")), b);
+  EXPECT_EQ(FindComponent(&other, QStringLiteral("Renamed")), a);
+  delete b;
+  EXPECT_EQ(FindComponent(&form, QStringLiteral("Renamed")), nullptr);
+  a->SetOwner(&form);
+  EXPECT_EQ(FindComponent(&form, QStringLiteral("Renamed")), a);
 }
 
 TEST_F(DocumentTest, ABatchIsOneChangeNamedByItsLastDescription) {

@@ -398,6 +398,24 @@ TEST_F(DocumentFileTest, AnUnnamedFormsCaptionedDocumentReadsBackInPlaceAndFresh
   ExpectConsistent(*doc);
 }
 
+// A page whose cells are all taken reopens full: the next picture goes to
+// a new page instead of over the first.
+TEST_F(DocumentFileTest, AFullPageReopensFull) {
+  TPrintPreview* doc = host.Doc;
+  doc->SetLayout(TLayout::ThumbsText(1, 1), ltAutoByLayout);
+  QImage bitmap(60, 40, QImage::Format_RGB888);
+  bitmap.fill(Qt::blue);
+  doc->AddBitmap(QStringLiteral("One"), bitmap, 0);
+  ASSERT_EQ(doc->PageCount(), 1);
+  ASSERT_EQ(doc->Pages()[0]->Layout().FreeRects().Count(), 0);
+  Load(*doc, Saved(*doc, false), true);
+  ASSERT_EQ(doc->PageCount(), 1);
+  EXPECT_EQ(doc->Pages()[0]->Layout().FreeRects().Count(), 0);
+  doc->AddBitmap(QStringLiteral("Two"), bitmap, 0);
+  EXPECT_EQ(doc->PageCount(), 2);
+  EXPECT_EQ(doc->Pages()[0]->Items().Count(), 1);
+}
+
 TEST_F(DocumentFileTest, AFileOpensWhereItsPicturePathsDoNotExist) {
   BuildRichDocument();
   const QString path = dir.filePath(QStringLiteral("away.tavora"));

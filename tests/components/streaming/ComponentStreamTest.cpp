@@ -396,6 +396,38 @@ TEST_F(ComponentStreamTest, ReadingIntoAnExistingComponentKeepsItsNameAndWhatThe
   EXPECT_EQ(target.Caption(), QStringLiteral("kept"));
 }
 
+// Read back onto the component it came from, data gives what it left out
+// (for holding its default) that default again, sub-objects included;
+// what is always written stays until data names it.
+TEST_F(ComponentStreamTest, ReadingOntoAnExistingComponentCanGiveTheLeftOutTheirDefaults) {
+  TTestComponent target(&Form);
+  target.SetCount(9);
+  target.SetFlag(true);
+  target.SetCaption(QStringLiteral("changed"));
+  target.SetShown(true);
+  target.SetShade(shDark);
+  target.SetScale(2.5f);
+  target.SetLines({QStringLiteral("a")});
+  target.SetData("b");
+  target.Font()->SetSize(20);
+  target.Font()->SetName(QStringLiteral("Sans"));
+  QByteArray data = Data(Prop("Caption", "\x06" + Short("read")));
+  QBuffer in(&data);
+  in.open(QIODevice::ReadOnly);
+  const TStoredAtWrite always = [](const QString&) { return true; };
+  ReadComponentData(in, &target, &always);
+  EXPECT_EQ(target.Caption(), QStringLiteral("read"));
+  EXPECT_FALSE(target.Shown());
+  EXPECT_EQ(target.Shade(), shMedium);
+  EXPECT_EQ(target.Scale(), 0.0f);
+  EXPECT_TRUE(target.Lines().isEmpty());
+  EXPECT_TRUE(target.Data().isEmpty());
+  EXPECT_EQ(target.Font()->Size(), 8);
+  EXPECT_TRUE(target.Font()->Name().isEmpty());
+  EXPECT_EQ(target.Count(), 9);  // integers and flags are always written
+  EXPECT_TRUE(target.Flag());
+}
+
 // --- References ----------------------------------------------------------------------------
 
 TEST_F(ComponentStreamTest, ReferencesAreWrittenAsOwnerAndNameAndResolvedByName) {
