@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QVariant>
 
+#include <algorithm>
 #include <bit>
 #include <cctype>
 #include <charconv>
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -417,6 +419,10 @@ struct TPublished {
   QHash<QString, QMetaProperty> ByFoldedName;  // case ignored; the first of a name wins
   QHash<QByteArray, QString> ClassInfos;       // a subclass's entry hides its base's
   QHash<QByteArray, int> StoredMethods;        // per property with a stored condition; -1: none usable
+  // Per entry of Properties: its stored condition's method (-2: none, -1:
+  // not usable) and its declared default, if any.
+  QList<int> StoredMethodOf;
+  std::vector<std::optional<QString>> DefaultOf;
 };
 
 const TPublished& Published(const QMetaObject* M) {
@@ -448,6 +454,11 @@ const TPublished& Published(const QMetaObject* M) {
     const bool usable = index >= 0 && M->method(index).returnMetaType().id() == QMetaType::Bool;
     result.StoredMethods.insert(it.key().mid(storedPrefix.size()), usable ? index : -1);
   }
+  for (const QByteArray& name : result.Names) {
+    result.StoredMethodOf.append(result.StoredMethods.value(name, -2));
+    const auto d = result.ClassInfos.constFind(QByteArray("default:") + name);
+    result.DefaultOf.push_back(d == result.ClassInfos.cend() ? std::nullopt : std::optional<QString>(*d));
+  }
   return cache.emplace(M, std::move(result)).first->second;
 }
 
@@ -473,17 +484,17 @@ QString ClassInfo(const QMetaObject* M, const char* Prefix, const char* Property
   return Published(M).ClassInfos.value(QByteArray(Prefix) + Property);
 }
 
-// Whether the property is written now: its stored condition, where it has one.
-bool StoredNow(QObject& Obj, const QMetaProperty& P) {
+// Whether the property (entry Index of its class's published ones) is
+// written now: its stored condition, where it has one.
+bool StoredNow(QObject& Obj, const QMetaProperty& P, qsizetype Index) {
   const QMetaObject* m = Obj.metaObject();
-  const TPublished& published = Published(m);
-  const auto it = published.StoredMethods.constFind(QByteArray(P.name()));
-  if (it == published.StoredMethods.cend()) return true;
-  if (*it < 0)
+  const int method = Published(m).StoredMethodOf[Index];
+  if (method == -2) return true;
+  if (method < 0)
     throw Exception(QStringLiteral("Stored condition %1 of %2.%3 is not an invokable method returning bool")
                         .arg(ClassInfo(m, "stored:", P.name()), QLatin1String(m->className()), QLatin1String(P.name())));
   bool stored = true;
-  m->method(*it).invoke(&Obj, Qt::DirectConnection, Q_RETURN_ARG(bool, stored));
+  m->method(method).invoke(&Obj, Qt::DirectConnection, Q_RETURN_ARG(bool, stored));
   return stored;
 }
 
@@ -596,13 +607,12 @@ bool EqualsDefault(const QMetaProperty& P, const QVariant& Value, const QString&
 }
 
 // The value a property is written with; false when it is not written.
-bool PropertyValue(QObject& Obj, const QMetaProperty& P, TStreamValue& Out) {
+bool PropertyValue(QObject& Obj, const QMetaProperty& P, qsizetype Index, TStreamValue& Out) {
   const QVariant v = P.read(&Obj);
   const QMetaObject* m = Obj.metaObject();
-  const auto& infos = Published(m).ClassInfos;
-  const auto defaultInfo = infos.constFind(QByteArray("default:") + P.name());
-  if (defaultInfo != infos.cend() && EqualsDefault(P, v, *defaultInfo)) return false;
-  const bool zeroRule = defaultInfo == infos.cend();
+  const std::optional<QString>& defaultText = Published(m).DefaultOf[static_cast<size_t>(Index)];
+  if (defaultText && EqualsDefault(P, v, *defaultText)) return false;
+  const bool zeroRule = !defaultText;
   if (P.isEnumType()) {
     const QMetaEnum e = P.enumerator();
     const int n = EnumInt(v);
@@ -669,7 +679,7 @@ void WriteProperties(TByteWriter& W, QObject& Obj, const QByteArray& Prefix, int
     const QByteArray name = Prefix.isEmpty() ? published.Names[i] : Prefix + published.Names[i];
     if (IsObjectPointer(p)) {
       QObject* target = ReadObjectPointer(p, Obj);
-      if (!target || !StoredNow(Obj, p)) continue;
+      if (!target || !StoredNow(Obj, p, i)) continue;
       if (IsComponent(target)) {
         const QString ref = ComponentReference(target);
         if (!p.isWritable() || ref.isEmpty()) continue;
@@ -680,9 +690,9 @@ void WriteProperties(TByteWriter& W, QObject& Obj, const QByteArray& Prefix, int
       }
       continue;
     }
-    if (!p.isWritable() || !StoredNow(Obj, p)) continue;
+    if (!p.isWritable() || !StoredNow(Obj, p, i)) continue;
     TStreamValue value;
-    if (!PropertyValue(Obj, p, value)) continue;
+    if (!PropertyValue(Obj, p, i, value)) continue;
     W.ShortBytes(name);
     W.Value(value);
   }
@@ -1427,7 +1437,7 @@ bool RegisterGlobalComponent(QObject* AComponent) {
   if (!AComponent || g.Contains(AComponent)) return false;
   g.List.append(AComponent);
   g.Members.insert(AComponent, AComponent);
-  const QString key = AComponent->objectName().toCaseFolded();
+  const QString key = ComponentNameKey(AComponent->objectName());
   if (!key.isEmpty() && g.ByName.value(key).isNull()) g.ByName.insert(key, AComponent);
   return true;
 }
@@ -1439,13 +1449,13 @@ void UnRegisterGlobalComponent(QObject* AComponent) {
   // Searched from the end: scopes give back the newest first.
   const qsizetype at = g.List.lastIndexOf(AComponent);
   if (at >= 0) g.List.removeAt(at);
-  const QString key = AComponent->objectName().toCaseFolded();
+  const QString key = ComponentNameKey(AComponent->objectName());
   if (auto it = g.ByName.find(key); it != g.ByName.end() && it->data() == AComponent) g.ByName.erase(it);
 }
 
 QObject* FindGlobalComponent(const QString& AName) {
   TGlobalComponents& g = GlobalComponents();
-  const QString key = AName.toCaseFolded();
+  const QString key = ComponentNameKey(AName);
   // The index names one registered component per name; one renamed since,
   // or given back, is looked for in the list.
   if (QObject* c = g.ByName.value(key);
@@ -1564,7 +1574,7 @@ QObject* ReadComponentData(QIODevice& AStream, QObject* AComponent, const TStore
   // first, as on a new one.
   if (AComponent && AResetUnwritten) {
     QSet<QString> written;
-    for (const auto& [name, value] : values) written.insert(name.toCaseFolded());
+    for (const auto& [name, value] : values) written.insert(name);
     ResetUnwrittenProperties(*AComponent, written, *AResetUnwritten);
   }
   for (const auto& [name, value] : values) ApplyProperty(*target, name, 0, value);
@@ -1587,12 +1597,17 @@ namespace {
 void ResetUnwritten(QObject& Obj, const QString& Prefix, const QSet<QString>& Written,
                     const TStoredAtWrite& StoredAtWrite, int Depth) {
   const TPublished& published = Published(Obj.metaObject());
-  for (const QMetaProperty& p : published.Properties) {
+  for (qsizetype i = 0; i < published.Properties.size(); ++i) {
+    const QMetaProperty& p = published.Properties[i];
     if (!p.isStored() || !p.isReadable()) continue;
     const QString path = Prefix + QLatin1String(p.name());
-    if (Written.contains(path.toCaseFolded())) continue;
-    const auto condition = published.ClassInfos.constFind(QByteArray("stored:") + p.name());
-    if (condition != published.ClassInfos.cend() && !(StoredAtWrite && StoredAtWrite(*condition))) continue;
+    if (Written.contains(path) || std::any_of(Written.begin(), Written.end(), [&](const QString& w) {
+          return w.compare(path, Qt::CaseInsensitive) == 0;
+        }))
+      continue;
+    if (published.StoredMethodOf[i] != -2 &&
+        !(StoredAtWrite && StoredAtWrite(ClassInfo(Obj.metaObject(), "stored:", p.name()))))
+      continue;
     if (IsObjectPointer(p)) {
       // References are settled by whoever reads the records; the
       // properties of a sub-object are its owner's.
@@ -1603,9 +1618,8 @@ void ResetUnwritten(QObject& Obj, const QString& Prefix, const QSet<QString>& Wr
     }
     if (!p.isWritable()) continue;
     QVariant value;
-    const auto defaultInfo = published.ClassInfos.constFind(QByteArray("default:") + p.name());
-    if (defaultInfo != published.ClassInfos.cend()) {
-      if (!DefaultVariant(p, *defaultInfo, value)) continue;
+    if (const std::optional<QString>& defaultText = published.DefaultOf[static_cast<size_t>(i)]) {
+      if (!DefaultVariant(p, *defaultText, value)) continue;
     } else {
       // Only these are left out for being empty; the others are always written.
       const int id = p.metaType().id();

@@ -193,8 +193,8 @@ QObject* ReadComponentDataText(QIODevice& AStream, QObject* AComponent,
 // for floats, strings, lists and bytes without one, zero or empty). Read
 // onto a component that already exists, such properties would keep
 // whatever they held: this gives them their default again, for every
-// property not in AWritten (case-folded paths, sub-objects' properties as
-// "font.height"). A property with a stored condition is given its default
+// property not in AWritten (paths, sub-objects' properties as "Font.Height",
+// matched without regard to case). A property with a stored condition is given its default
 // only when StoredAtWrite answers true for the condition's method name
 // (the condition held when the data was written); references are left
 // alone. The readers above do this first, before the data's values, when

@@ -6,7 +6,7 @@
 
 namespace {
 
-QString NameKey(const QString& Name) { return Name.toCaseFolded(); }
+QString NameKey(const QString& Name) { return ComponentNameKey(Name); }
 
 class TComponentRegistry;
 
@@ -85,6 +85,18 @@ TComponentRegistry* RegistryOf(const QObject* Owner, bool Create) {
 }
 
 }  // namespace
+
+QString ComponentNameKey(const QString& Name) {
+  // Names are mostly plain letters and digits: those are lowered directly.
+  QString key(Name.size(), Qt::Uninitialized);
+  QChar* out = key.data();
+  for (qsizetype i = 0; i < Name.size(); ++i) {
+    const char16_t c = Name.at(i).unicode();
+    if (c >= 0x80) return Name.toCaseFolded();
+    out[i] = QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c);
+  }
+  return key;
+}
 
 TComponent::TComponent(QObject* ASelf, QObject* AOwner) : FSelf(ASelf) {
   FIndexedName = FSelf->objectName();

@@ -67,6 +67,10 @@ private:
   bool FDestroying = false;
 };
 
+// The form of a name that compares as names do (without regard to case),
+// for keeping components by name.
+QString ComponentNameKey(const QString& Name);
+
 // The component of that name owned by Owner, or else a direct child of
 // Owner of that name that is a component; nullptr when none. Names compare
 // without regard to case.

@@ -64,13 +64,13 @@ public:
 
   void Add(QObject* AComponent) {
     if (AComponent && !AComponent->objectName().isEmpty())
-      FByName.insert(AComponent->objectName().toCaseFolded(), AComponent);
+      FByName.insert(ComponentNameKey(AComponent->objectName()), AComponent);
   }
 
   QObject* Find(const QString& Name) const {
     if (Name.isEmpty()) return nullptr;
     if (TComponent* c = FindComponent(FOwner, Name)) return c->Self();
-    const QString key = Name.toCaseFolded();
+    const QString key = ComponentNameKey(Name);
     for (auto it = FByName.find(key); it != FByName.end() && it.key() == key; ++it)
       if (IsInner(it->data(), Name)) return it->data();
     return nullptr;
