@@ -553,7 +553,6 @@ TStreamValue SetValue(const QMetaEnum& E, int Value) {
   return r;
 }
 
-// Whether Value equals the declared default Text.
 // The value a default text stands for, as the property's type; false when
 // the text does not fit the type.
 bool DefaultVariant(const QMetaProperty& P, const QString& Text, QVariant& Out) {
@@ -601,6 +600,7 @@ bool SameValue(const QMetaProperty& P, const QVariant& A, const QVariant& B) {
   return A == B;
 }
 
+// Whether Value equals the declared default Text.
 bool EqualsDefault(const QMetaProperty& P, const QVariant& Value, const QString& Text) {
   QVariant d;
   return DefaultVariant(P, Text, d) && SameValue(P, Value, d);
@@ -718,7 +718,7 @@ QList<TFixup>& Fixups() {
 struct TGlobalComponents {
   QList<QPointer<QObject>> List;
   QHash<QObject*, QPointer<QObject>> Members;
-  QHash<QString, QPointer<QObject>> ByName;  // case-folded names at registration
+  QHash<QString, QPointer<QObject>> ByName;  // by ComponentNameKey of the name at registration
 
   bool Contains(QObject* C) const {
     auto it = Members.find(C);

@@ -6,8 +6,6 @@
 
 namespace {
 
-QString NameKey(const QString& Name) { return ComponentNameKey(Name); }
-
 class TComponentRegistry;
 
 // Every owner's list, found by its owner: an owner may have many children
@@ -50,7 +48,7 @@ public:
         if (c->Name().compare(Name, Qt::CaseInsensitive) == 0) return c;
       return nullptr;
     }
-    return FByName.value(NameKey(Name));
+    return FByName.value(ComponentNameKey(Name));
   }
 
   QList<TComponent*> Components;
@@ -58,9 +56,9 @@ public:
 private:
   void Index(TComponent* C, const QString& Name) {
     if (Name.isEmpty() || FAmbiguous) return;
-    auto it = FByName.find(NameKey(Name));
+    auto it = FByName.find(ComponentNameKey(Name));
     if (it == FByName.end())
-      FByName.insert(NameKey(Name), C);
+      FByName.insert(ComponentNameKey(Name), C);
     else if (it.value() != C)
       // Two components of one name (set around the name check): the first
       // in the list is the one found, as it always was.
@@ -68,7 +66,7 @@ private:
   }
   void Unindex(TComponent* C, const QString& Name) {
     if (Name.isEmpty() || FAmbiguous) return;
-    auto it = FByName.find(NameKey(Name));
+    auto it = FByName.find(ComponentNameKey(Name));
     if (it != FByName.end() && it.value() == C) FByName.erase(it);
   }
 

@@ -400,8 +400,7 @@ public:
   bool ParentFont() const { return FParentFont; }
   void SetParentFont(bool Value) { FParentFont = Value; }
   Q_INVOKABLE bool IsFontStored() const { return !FParentFont; }
-  // The free rectangles of the layout as text.
-  // The free rectangles as text. A page with none left says so with an empty
+  // The free rectangles of the layout as text. A page with none left says so with an empty
   // cell: an empty text would not be written, and the page would be read
   // back with all its space free.
   QString CurLayout() const {

@@ -6,18 +6,17 @@
 #include "TestSupport.h"
 
 #include <QBuffer>
+#include <QHash>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
-#include <QHash>
-#include <QRegularExpression>
-#include <QSet>
-
-#include <memory>
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -87,8 +86,6 @@ TEST(UndoWithTheDocument, DraggingWithTheFrameThenUndoAndRedo) {
 
 namespace {
 
-// The document and its history wired as in the editor; each snapshot also
-// keeps the description of the document at the time it was taken.
 // Whether two lines of a description say the same. The screen bounds of
 // items (Left, Top, Width, Height) follow from the print bounds, and a spot
 // dragged to and the spot mapped back from print units may be a pixel
@@ -121,6 +118,8 @@ QStringList Difference(const QStringList& Expected, const QStringList& Actual) {
   return out;
 }
 
+// The document and its history wired as in the editor; each snapshot also
+// keeps the description of the document at the time it was taken.
 struct TRecordedEditor {
   TRecordedEditor() {
     Form.setObjectName(QStringLiteral("frmPreview"));
