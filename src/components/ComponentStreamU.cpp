@@ -412,17 +412,18 @@ bool IsToolkitClass(const QMetaObject* M) { return M->className()[0] == 'Q'; }
 // The published properties of a class, inherited ones first, and the same
 // by name. Classes do not change while the program runs: each is worked out
 // once (per thread, as streams may be read on other threads).
+struct TPublishedProperty {
+  QMetaProperty Property;
+  QByteArray Name;                         // as it is written
+  std::optional<QString> StoredCondition;  // the method's name
+  int StoredMethod = -1;                   // its index; -1: none usable
+  std::optional<QString> Default;          // the declared default
+};
+
 struct TPublished {
-  QList<QMetaProperty> Properties;
-  QList<QByteArray> Names;                     // of Properties, as they are written
+  QList<TPublishedProperty> Properties;
   QHash<QString, QMetaProperty> ByName;        // exact names
   QHash<QString, QMetaProperty> ByFoldedName;  // case ignored; the first of a name wins
-  QHash<QByteArray, QString> ClassInfos;       // a subclass's entry hides its base's
-  QHash<QByteArray, int> StoredMethods;        // per property with a stored condition; -1: none usable
-  // Per entry of Properties: its stored condition's method (-2: none, -1:
-  // not usable) and its declared default, if any.
-  QList<int> StoredMethodOf;
-  std::vector<std::optional<QString>> DefaultOf;
 };
 
 const TPublished& Published(const QMetaObject* M) {
@@ -430,34 +431,32 @@ const TPublished& Published(const QMetaObject* M) {
   thread_local std::unordered_map<const QMetaObject*, TPublished> cache;
   auto it = cache.find(M);
   if (it != cache.end()) return it->second;
+  // Class infos by key; a subclass's entry hides its base's.
+  QHash<QByteArray, QString> infos;
+  for (int i = M->classInfoCount() - 1; i >= 0; --i) {
+    const QByteArray key = M->classInfo(i).name();
+    if (!infos.contains(key)) infos.insert(key, QString::fromUtf8(M->classInfo(i).value()));
+  }
   QList<const QMetaObject*> chain;
   for (const QMetaObject* m = M; m; m = m->superClass()) chain.prepend(m);
   TPublished result;
   for (const QMetaObject* m : chain) {
     if (IsToolkitClass(m)) continue;
-    for (int i = m->propertyOffset(); i < m->propertyCount(); ++i) result.Properties.append(m->property(i));
-  }
-  for (const QMetaProperty& p : result.Properties) {
-    result.Names.append(QByteArray(p.name()));
-    const QString name = QString::fromLatin1(p.name());
-    if (!result.ByName.contains(name)) result.ByName.insert(name, p);
-    if (!result.ByFoldedName.contains(name.toCaseFolded())) result.ByFoldedName.insert(name.toCaseFolded(), p);
-  }
-  for (int i = M->classInfoCount() - 1; i >= 0; --i) {
-    const QByteArray key = M->classInfo(i).name();
-    if (!result.ClassInfos.contains(key)) result.ClassInfos.insert(key, QString::fromUtf8(M->classInfo(i).value()));
-  }
-  static const QByteArray storedPrefix("stored:");
-  for (auto it = result.ClassInfos.cbegin(); it != result.ClassInfos.cend(); ++it) {
-    if (!it.key().startsWith(storedPrefix)) continue;
-    const int index = M->indexOfMethod(QMetaObject::normalizedSignature((*it + QStringLiteral("()")).toLatin1()));
-    const bool usable = index >= 0 && M->method(index).returnMetaType().id() == QMetaType::Bool;
-    result.StoredMethods.insert(it.key().mid(storedPrefix.size()), usable ? index : -1);
-  }
-  for (const QByteArray& name : result.Names) {
-    result.StoredMethodOf.append(result.StoredMethods.value(name, -2));
-    const auto d = result.ClassInfos.constFind(QByteArray("default:") + name);
-    result.DefaultOf.push_back(d == result.ClassInfos.cend() ? std::nullopt : std::optional<QString>(*d));
+    for (int i = m->propertyOffset(); i < m->propertyCount(); ++i) {
+      TPublishedProperty e;
+      e.Property = m->property(i);
+      e.Name = QByteArray(e.Property.name());
+      if (const auto c = infos.constFind("stored:" + e.Name); c != infos.cend()) {
+        e.StoredCondition = *c;
+        const int index = M->indexOfMethod(QMetaObject::normalizedSignature((*c + QStringLiteral("()")).toLatin1()));
+        if (index >= 0 && M->method(index).returnMetaType().id() == QMetaType::Bool) e.StoredMethod = index;
+      }
+      if (const auto d = infos.constFind("default:" + e.Name); d != infos.cend()) e.Default = *d;
+      const QString name = QString::fromLatin1(e.Name);
+      if (!result.ByName.contains(name)) result.ByName.insert(name, e.Property);
+      if (!result.ByFoldedName.contains(name.toCaseFolded())) result.ByFoldedName.insert(name.toCaseFolded(), e.Property);
+      result.Properties.append(std::move(e));
+    }
   }
   return cache.emplace(M, std::move(result)).first->second;
 }
@@ -480,21 +479,16 @@ QMetaProperty FindPublished(const QMetaObject* M, const QString& Name) {
   return published.ByFoldedName.value(Name.toCaseFolded());
 }
 
-QString ClassInfo(const QMetaObject* M, const char* Prefix, const char* Property) {
-  return Published(M).ClassInfos.value(QByteArray(Prefix) + Property);
-}
-
-// Whether the property (entry Index of its class's published ones) is
-// written now: its stored condition, where it has one.
-bool StoredNow(QObject& Obj, const QMetaProperty& P, qsizetype Index) {
+// Whether a published property is written now: its stored condition,
+// where it has one.
+bool StoredNow(QObject& Obj, const TPublishedProperty& E) {
+  if (!E.StoredCondition) return true;
   const QMetaObject* m = Obj.metaObject();
-  const int method = Published(m).StoredMethodOf[Index];
-  if (method == -2) return true;
-  if (method < 0)
+  if (E.StoredMethod < 0)
     throw Exception(QStringLiteral("Stored condition %1 of %2.%3 is not an invokable method returning bool")
-                        .arg(ClassInfo(m, "stored:", P.name()), QLatin1String(m->className()), QLatin1String(P.name())));
+                        .arg(*E.StoredCondition, QLatin1String(m->className()), QLatin1String(E.Name)));
   bool stored = true;
-  m->method(method).invoke(&Obj, Qt::DirectConnection, Q_RETURN_ARG(bool, stored));
+  m->method(E.StoredMethod).invoke(&Obj, Qt::DirectConnection, Q_RETURN_ARG(bool, stored));
   return stored;
 }
 
@@ -607,12 +601,12 @@ bool EqualsDefault(const QMetaProperty& P, const QVariant& Value, const QString&
 }
 
 // The value a property is written with; false when it is not written.
-bool PropertyValue(QObject& Obj, const QMetaProperty& P, qsizetype Index, TStreamValue& Out) {
+bool PropertyValue(QObject& Obj, const TPublishedProperty& E, TStreamValue& Out) {
+  const QMetaProperty& P = E.Property;
   const QVariant v = P.read(&Obj);
   const QMetaObject* m = Obj.metaObject();
-  const std::optional<QString>& defaultText = Published(m).DefaultOf[static_cast<size_t>(Index)];
-  if (defaultText && EqualsDefault(P, v, *defaultText)) return false;
-  const bool zeroRule = !defaultText;
+  if (E.Default && EqualsDefault(P, v, *E.Default)) return false;
+  const bool zeroRule = !E.Default;
   if (P.isEnumType()) {
     const QMetaEnum e = P.enumerator();
     const int n = EnumInt(v);
@@ -672,14 +666,13 @@ bool PropertyValue(QObject& Obj, const QMetaProperty& P, qsizetype Index, TStrea
 }
 
 void WriteProperties(TByteWriter& W, QObject& Obj, const QByteArray& Prefix, int Depth) {
-  const TPublished& published = Published(Obj.metaObject());
-  for (qsizetype i = 0; i < published.Properties.size(); ++i) {
-    const QMetaProperty& p = published.Properties[i];
+  for (const TPublishedProperty& e : Published(Obj.metaObject()).Properties) {
+    const QMetaProperty& p = e.Property;
     if (!p.isStored() || !p.isReadable()) continue;
-    const QByteArray name = Prefix.isEmpty() ? published.Names[i] : Prefix + published.Names[i];
+    const QByteArray name = Prefix.isEmpty() ? e.Name : Prefix + e.Name;
     if (IsObjectPointer(p)) {
       QObject* target = ReadObjectPointer(p, Obj);
-      if (!target || !StoredNow(Obj, p, i)) continue;
+      if (!target || !StoredNow(Obj, e)) continue;
       if (IsComponent(target)) {
         const QString ref = ComponentReference(target);
         if (!p.isWritable() || ref.isEmpty()) continue;
@@ -690,9 +683,9 @@ void WriteProperties(TByteWriter& W, QObject& Obj, const QByteArray& Prefix, int
       }
       continue;
     }
-    if (!p.isWritable() || !StoredNow(Obj, p, i)) continue;
+    if (!p.isWritable() || !StoredNow(Obj, e)) continue;
     TStreamValue value;
-    if (!PropertyValue(Obj, p, i, value)) continue;
+    if (!PropertyValue(Obj, e, value)) continue;
     W.ShortBytes(name);
     W.Value(value);
   }
@@ -1596,18 +1589,15 @@ namespace {
 
 void ResetUnwritten(QObject& Obj, const QString& Prefix, const QSet<QString>& Written,
                     const TStoredAtWrite& StoredAtWrite, int Depth) {
-  const TPublished& published = Published(Obj.metaObject());
-  for (qsizetype i = 0; i < published.Properties.size(); ++i) {
-    const QMetaProperty& p = published.Properties[i];
+  for (const TPublishedProperty& e : Published(Obj.metaObject()).Properties) {
+    const QMetaProperty& p = e.Property;
     if (!p.isStored() || !p.isReadable()) continue;
     const QString path = Prefix + QLatin1String(p.name());
     if (Written.contains(path) || std::any_of(Written.begin(), Written.end(), [&](const QString& w) {
           return w.compare(path, Qt::CaseInsensitive) == 0;
         }))
       continue;
-    if (published.StoredMethodOf[i] != -2 &&
-        !(StoredAtWrite && StoredAtWrite(ClassInfo(Obj.metaObject(), "stored:", p.name()))))
-      continue;
+    if (e.StoredCondition && !(StoredAtWrite && StoredAtWrite(*e.StoredCondition))) continue;
     if (IsObjectPointer(p)) {
       // References are settled by whoever reads the records; the
       // properties of a sub-object are its owner's.
@@ -1618,8 +1608,8 @@ void ResetUnwritten(QObject& Obj, const QString& Prefix, const QSet<QString>& Wr
     }
     if (!p.isWritable()) continue;
     QVariant value;
-    if (const std::optional<QString>& defaultText = published.DefaultOf[static_cast<size_t>(i)]) {
-      if (!DefaultVariant(p, *defaultText, value)) continue;
+    if (e.Default) {
+      if (!DefaultVariant(p, *e.Default, value)) continue;
     } else {
       // Only these are left out for being empty; the others are always written.
       const int id = p.metaType().id();

@@ -24,16 +24,6 @@
 
 namespace {
 
-template <class F>
-QString MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return QStringLiteral("<no exception>");
-}
-
 QByteArray Saved(TPrintPreview& Doc, bool AsText, const QString& Params = kSaveImages) {
   QBuffer out;
   out.open(QIODevice::ReadWrite);
@@ -323,7 +313,7 @@ TEST_F(DocumentFileTest, TheShownPagesAreKeptWithinTheDocument) {
 TEST_F(DocumentFileTest, ATrailingEmptyLineFailsAfterAllRecordsWereRead) {
   BuildRichDocument();
   THost other;
-  const QString message = MessageOf([&] { Load(*other.Doc, Saved(*host.Doc, false) + "\r\n", true); });
+  const QString message = MessageOf<Exception>([&] { Load(*other.Doc, Saved(*host.Doc, false) + "\r\n", true); });
   EXPECT_EQ(message, QStringLiteral("Incorrect signature for Component Declaration"));
   EXPECT_EQ(other.Doc->PageCount(), host.Doc->PageCount());
   EXPECT_EQ(other.Doc->Items().Count(), host.Doc->Items().Count());
@@ -445,7 +435,7 @@ TEST_F(DocumentFileTest, SavingAPictureWithoutBytesReadsItsFile) {
   // Without the file and without bytes the save stops with the file error.
   image->Stream().buffer().clear();
   ASSERT_TRUE(QFile::remove(picture));
-  EXPECT_TRUE(MessageOf([&] { Saved(*host.Doc, false); }).startsWith(QStringLiteral("Cannot open file")));
+  EXPECT_TRUE(MessageOf<Exception>([&] { Saved(*host.Doc, false); }).startsWith(QStringLiteral("Cannot open file")));
   EXPECT_EQ(host.Doc->StreamState(), ssIdle);
   EXPECT_EQ(image->StreamState(), ssIdle);
 }
@@ -478,7 +468,7 @@ TEST_F(DocumentFileTest, AFailedWriteStopsTheSaveAndResetsEveryState) {
   const qint64 full = Saved(*host.Doc, false).size();
   for (qint64 limit : {qint64(0), full / 3, full - 20}) {
     TFailingDevice device(limit);
-    EXPECT_EQ(MessageOf([&] { host.Doc->SaveToStream(device, false, kSaveImages); }),
+    EXPECT_EQ(MessageOf<Exception>([&] { host.Doc->SaveToStream(device, false, kSaveImages); }),
               QStringLiteral("Stream write error"))
         << limit;
     EXPECT_EQ(host.Doc->StreamState(), ssIdle);
@@ -507,7 +497,7 @@ TEST_F(DocumentFileTest, AFailedSaveLeavesThePreviousFileByteForByte) {
   struct rlimit small = old;
   small.rlim_cur = static_cast<rlim_t>(before.size() / 2);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const QString message = MessageOf([&] { host.Doc->SaveToFile(path, false); });
+  const QString message = MessageOf<Exception>([&] { host.Doc->SaveToFile(path, false); });
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, previous);
   EXPECT_NE(message, QStringLiteral("<no exception>"));
@@ -517,7 +507,7 @@ TEST_F(DocumentFileTest, AFailedSaveLeavesThePreviousFileByteForByte) {
   auto* image = dynamic_cast<TPreviewImage*>(host.Doc->Items()[0]);
   image->Stream().buffer().clear();
   ASSERT_TRUE(QFile::remove(picture));
-  EXPECT_TRUE(MessageOf([&] { host.Doc->SaveToFile(path, false); }).startsWith(QStringLiteral("Cannot open file")));
+  EXPECT_TRUE(MessageOf<Exception>([&] { host.Doc->SaveToFile(path, false); }).startsWith(QStringLiteral("Cannot open file")));
 
   ASSERT_TRUE(original.open(QIODevice::ReadOnly));
   EXPECT_EQ(original.readAll(), before);
@@ -525,9 +515,9 @@ TEST_F(DocumentFileTest, AFailedSaveLeavesThePreviousFileByteForByte) {
 }
 
 TEST_F(DocumentFileTest, AFileThatCannotBeCreatedOrOpenedGivesTheFileError) {
-  EXPECT_TRUE(MessageOf([&] { host.Doc->SaveToFile(dir.filePath(QStringLiteral("no/such/dir/a.tavora")), false); })
+  EXPECT_TRUE(MessageOf<Exception>([&] { host.Doc->SaveToFile(dir.filePath(QStringLiteral("no/such/dir/a.tavora")), false); })
                   .startsWith(QStringLiteral("Cannot create file")));
-  EXPECT_TRUE(MessageOf([&] { host.Doc->LoadFromFile(dir.filePath(QStringLiteral("missing.tavora"))); })
+  EXPECT_TRUE(MessageOf<Exception>([&] { host.Doc->LoadFromFile(dir.filePath(QStringLiteral("missing.tavora"))); })
                   .startsWith(QStringLiteral("Cannot open file")));
   EXPECT_GT(host.Doc->PageCount(), 0);  // nothing was discarded
 }
@@ -537,7 +527,7 @@ TEST_F(DocumentFileTest, ADocumentWithoutOwnerCannotLoad) {
   QByteArray nothing;
   QBuffer in(&nothing);
   in.open(QIODevice::ReadOnly);
-  EXPECT_EQ(MessageOf([&] { orphan.LoadFromStream(in, true); }), QStringLiteral("Must have an owner to load stuff)"));
+  EXPECT_EQ(MessageOf<Exception>([&] { orphan.LoadFromStream(in, true); }), QStringLiteral("Must have an owner to load stuff)"));
   EXPECT_EQ(orphan.UpdateLock(), 0);
 }
 
@@ -596,7 +586,7 @@ TEST_F(DocumentFileTest, BadFilesEndInAClearErrorAndLeaveAConsistentDocument) {
       THost other;
       other.Doc->Loaded();
       Load(*other.Doc, binary, true);
-      const QString message = MessageOf([&] { Load(*other.Doc, c.bytes, fresh); });
+      const QString message = MessageOf<Exception>([&] { Load(*other.Doc, c.bytes, fresh); });
       EXPECT_NE(message, QStringLiteral("<no exception>")) << c.what;
       EXPECT_TRUE(message.startsWith(QLatin1String(c.message))) << c.what << ": " << message.toStdString();
       EXPECT_EQ(other.Doc->StreamState(), ssIdle) << c.what;

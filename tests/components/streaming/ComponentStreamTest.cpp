@@ -351,7 +351,7 @@ TEST_F(ComponentStreamTest, CollectionsAndPrefixesPassThroughTheTextForm) {
   EXPECT_EQ(Convert(text, false).toHex(), data.toHex());
   // A collection is read but no property of ours takes one.
   TTestComponent target(&Form);
-  EXPECT_EQ(MessageOf([&] { ReadBinary(Data(Prop("Lines", collection)), &target); }),
+  EXPECT_EQ(MessageOf<Exception>([&] { ReadBinary(Data(Prop("Lines", collection)), &target); }),
             QStringLiteral("Invalid property value"));
 }
 
@@ -460,10 +460,10 @@ TEST_F(ComponentStreamTest, ReferencesThatCannotBeResolved) {
   wrongClass.SetName(QStringLiteral("Plain"));
   TTestComponent target(&Form);
   ReadBinary(Data(Prop("Partner", "\x07" + Short("frmTest.Plain"))), &target);
-  EXPECT_EQ(MessageOf([] { ResolvePendingReferences(); }), QStringLiteral("Invalid property value"));
+  EXPECT_EQ(MessageOf<Exception>([] { ResolvePendingReferences(); }), QStringLiteral("Invalid property value"));
 
   ReadBinary(Data(Prop("Partner", "\x07" + Short("frmTest.Nobody"))), &target);
-  EXPECT_EQ(MessageOf([] { CheckPendingReferences(); }), QStringLiteral("Unresolved reference to frmTest.Nobody"));
+  EXPECT_EQ(MessageOf<Exception>([] { CheckPendingReferences(); }), QStringLiteral("Unresolved reference to frmTest.Nobody"));
   EXPECT_TRUE(PendingReferences().isEmpty());
 
   // A holder that is freed takes its pending reference with it.
@@ -513,16 +513,16 @@ TEST_F(ComponentStreamTest, MalformedBinaryData) {
   };
   for (const auto& c : cases) {
     TTestComponent target(&Form);
-    EXPECT_EQ(MessageOf([&] { ReadBinary(c.Data, &target); }), c.Message) << c.Data.left(60).toHex().toStdString();
+    EXPECT_EQ(MessageOf<Exception>([&] { ReadBinary(c.Data, &target); }), c.Message) << c.Data.left(60).toHex().toStdString();
     std::unique_ptr<QObject> fresh;
-    EXPECT_NE(MessageOf([&] { fresh.reset(ReadBinary(c.Data, nullptr)); }), QStringLiteral("<no error>"));
+    EXPECT_NE(MessageOf<Exception>([&] { fresh.reset(ReadBinary(c.Data, nullptr)); }), QStringLiteral("<no exception>"));
   }
 }
 
 TEST_F(ComponentStreamTest, ANewComponentNeedsAKnownClassAndAValidName) {
-  EXPECT_EQ(MessageOf([&] { ReadBinary(Data("", "TNope"), nullptr); }), QStringLiteral("Class TNope not found"));
+  EXPECT_EQ(MessageOf<Exception>([&] { ReadBinary(Data("", "TNope"), nullptr); }), QStringLiteral("Class TNope not found"));
   for (const char* name : {"C\t", "1st", "a b", "a.b", "x:y"})
-    EXPECT_EQ(MessageOf([&] { ReadBinary(Data("", "TTestComponent", name), nullptr); }),
+    EXPECT_EQ(MessageOf<Exception>([&] { ReadBinary(Data("", "TTestComponent", name), nullptr); }),
               QStringLiteral("'%1' is not a valid component name").arg(QLatin1String(name)));
   for (const char* name : {"", "_x9", "Größe"}) {
     std::unique_ptr<QObject> read(ReadBinary(Data("", "TTestComponent", name), nullptr));
@@ -541,11 +541,11 @@ TEST_F(ComponentStreamTest, TruncatedDataAlwaysFails) {
   const QByteArray text = Text(source);
   for (qsizetype n = 0; n < binary.size(); ++n) {
     std::unique_ptr<QObject> read;
-    EXPECT_NE(MessageOf([&] { read.reset(ReadBinary(binary.left(n), nullptr)); }), QStringLiteral("<no error>")) << n;
+    EXPECT_NE(MessageOf<Exception>([&] { read.reset(ReadBinary(binary.left(n), nullptr)); }), QStringLiteral("<no exception>")) << n;
   }
   for (qsizetype n = 0; n < text.size() - 2; ++n) {  // without the last line end it still ends in "end"
     std::unique_ptr<QObject> read;
-    EXPECT_NE(MessageOf([&] { read.reset(ReadText(text.left(n), nullptr)); }), QStringLiteral("<no error>")) << n;
+    EXPECT_NE(MessageOf<Exception>([&] { read.reset(ReadText(text.left(n), nullptr)); }), QStringLiteral("<no exception>")) << n;
   }
 }
 
@@ -577,12 +577,12 @@ TEST_F(ComponentStreamTest, MalformedText) {
   };
   for (const auto& c : cases) {
     TTestComponent target(&Form);
-    EXPECT_EQ(MessageOf([&] { ReadText(head + c.Body, &target); }), c.Message) << c.Body.left(60).toStdString();
+    EXPECT_EQ(MessageOf<Exception>([&] { ReadText(head + c.Body, &target); }), c.Message) << c.Body.left(60).toStdString();
   }
   TTestComponent target(&Form);
-  EXPECT_EQ(MessageOf([&] { ReadText("objekt C: TTestComponent\r\nend\r\n", &target); }),
+  EXPECT_EQ(MessageOf<Exception>([&] { ReadText("objekt C: TTestComponent\r\nend\r\n", &target); }),
             QStringLiteral("'object' expected on line 1"));
-  EXPECT_EQ(MessageOf([&] { ReadText("", &target); }), QStringLiteral("'object' expected on line 1"));
+  EXPECT_EQ(MessageOf<Exception>([&] { ReadText("", &target); }), QStringLiteral("'object' expected on line 1"));
 }
 
 TEST_F(ComponentStreamTest, HandWrittenTextIsRead) {

@@ -81,9 +81,9 @@ TEST_F(ContainerTest, WriteLnRefusesLinesTheReaderCouldNotReadBack) {
   out.open(QIODevice::ReadWrite);
   StreamWriteLn(out, QString(253, QLatin1Char('x')));
   EXPECT_EQ(out.size(), 255);
-  EXPECT_EQ(MessageOf([&] { StreamWriteLn(out, QString(254, QLatin1Char('x'))); }),
+  EXPECT_EQ(MessageOf<Exception>([&] { StreamWriteLn(out, QString(254, QLatin1Char('x'))); }),
             QStringLiteral("Line too long for WriteLn"));
-  EXPECT_EQ(MessageOf([&] { StreamWriteLn(out, QStringLiteral("a\r\nb")); }),
+  EXPECT_EQ(MessageOf<Exception>([&] { StreamWriteLn(out, QStringLiteral("a\r\nb")); }),
             QStringLiteral("Line too long for WriteLn"));
   EXPECT_EQ(out.size(), 255);
   StreamWriteString(out, QStringLiteral("tail"));
@@ -103,7 +103,7 @@ TEST_F(ContainerTest, EveryOperationNeedsAnOpenStream) {
       [&] { ReadStreamBlock(closed, closed); },
       [&] { WriteStreamBlock(closed, closed, QStringLiteral("x")); },
   };
-  for (const auto& call : calls) EXPECT_EQ(MessageOf(call), QStringLiteral("AStream must be defined"));
+  for (const auto& call : calls) EXPECT_EQ(MessageOf<Exception>(call), QStringLiteral("AStream must be defined"));
 }
 
 TEST_F(ContainerTest, SplitAtCharAndKeyValueLines) {
@@ -213,7 +213,7 @@ TEST_F(ContainerTest, AnyFormatLineButFmtBinIsText) {
   data.replace("FMT:TEXT", "FMT:BIN");
   TInput in(data);
   TTestComponent target(&Form);
-  EXPECT_EQ(MessageOf([&] { ReadComponentRecord(*in, &target); }), QStringLiteral("Invalid stream format"));
+  EXPECT_EQ(MessageOf<Exception>([&] { ReadComponentRecord(*in, &target); }), QStringLiteral("Invalid stream format"));
 }
 
 TEST_F(ContainerTest, MarkerErrors) {
@@ -226,12 +226,12 @@ TEST_F(ContainerTest, MarkerErrors) {
     QByteArray data = record;
     data.replace("KR Comp Define", "KR Comp Defined");
     TInput in(data);
-    EXPECT_EQ(MessageOf([&] { ReadComponentRecord(*in, &target); }),
+    EXPECT_EQ(MessageOf<Exception>([&] { ReadComponentRecord(*in, &target); }),
               QStringLiteral("Incorrect signature for Component Definition"));
   }
   {
     TInput in(record.mid(QByteArray("KR Comp Declare\r\n").size()));
-    EXPECT_EQ(MessageOf([&] { ReadComponentDeclaration(*in, name, cls); }),
+    EXPECT_EQ(MessageOf<Exception>([&] { ReadComponentDeclaration(*in, name, cls); }),
               QStringLiteral("Incorrect signature for Component Declaration"));
   }
   {
@@ -239,14 +239,14 @@ TEST_F(ContainerTest, MarkerErrors) {
     TInput in(record + Line(""));
     ReadComponentDeclaration(*in, name, cls);
     ReadComponentRecord(*in, &target);
-    EXPECT_EQ(MessageOf([&] { ReadComponentDeclaration(*in, name, cls); }),
+    EXPECT_EQ(MessageOf<Exception>([&] { ReadComponentDeclaration(*in, name, cls); }),
               QStringLiteral("Incorrect signature for Component Declaration"));
   }
   {
     QByteArray data = record;
     data.chop(2);  // the last line end
     TInput in(data);
-    EXPECT_EQ(MessageOf([&] { ReadComponentRecord(*in, &target); }), QStringLiteral("Line to long for ReadLn"));
+    EXPECT_EQ(MessageOf<Exception>([&] { ReadComponentRecord(*in, &target); }), QStringLiteral("Line to long for ReadLn"));
   }
 }
 
@@ -293,7 +293,7 @@ TEST_F(ContainerTest, StreamStateWhileReadingIntoAnExistingComponent) {
   WriteComponentRecord(out, target, false, QString());
   EXPECT_EQ(target.GetStreamState(), ssLoading);
   TFailingDevice failing(40);
-  EXPECT_EQ(MessageOf([&] { target.SaveToStream(failing, false, QString()); }), QStringLiteral("Stream write error"));
+  EXPECT_EQ(MessageOf<Exception>([&] { target.SaveToStream(failing, false, QString()); }), QStringLiteral("Stream write error"));
   EXPECT_EQ(target.GetStreamState(), ssIdle);
 }
 
@@ -305,7 +305,7 @@ TEST_F(ContainerTest, ANewComponentIsFreedWhenItsRecordFails) {
   data.replace("STREAM:Filestream", "STREAM:Other");
   TInput in(data);
   // The leak checker reports the component if it survives.
-  EXPECT_EQ(MessageOf([&] { ReadComponentRecord(*in, nullptr); }), QStringLiteral("Unknown additional data in stream"));
+  EXPECT_EQ(MessageOf<Exception>([&] { ReadComponentRecord(*in, nullptr); }), QStringLiteral("Unknown additional data in stream"));
 }
 
 // --- Stream blocks --------------------------------------------------------------------
@@ -368,7 +368,7 @@ TEST_F(ContainerTest, StreamBlockErrors) {
     TInput in(c.Data);
     QBuffer destination;
     destination.open(QIODevice::ReadWrite);
-    EXPECT_EQ(MessageOf([&] { ReadStreamBlock(*in, destination); }), c.Message) << c.Data.toStdString();
+    EXPECT_EQ(MessageOf<Exception>([&] { ReadStreamBlock(*in, destination); }), c.Message) << c.Data.toStdString();
     if (c.Message == QLatin1String("Stream read error")) {
       EXPECT_EQ(destination.size(), 0);
     }
@@ -390,7 +390,7 @@ TEST_F(ContainerTest, ABlockTooLargeToReadBackIsNotWritten) {
   THugeSource source;
   QBuffer out;
   out.open(QIODevice::ReadWrite);
-  EXPECT_EQ(MessageOf([&] { WriteStreamBlock(out, source, QStringLiteral("Filestream")); }),
+  EXPECT_EQ(MessageOf<Exception>([&] { WriteStreamBlock(out, source, QStringLiteral("Filestream")); }),
             QStringLiteral("Stream block too large"));
   EXPECT_EQ(out.size(), 0);
 }
@@ -402,7 +402,7 @@ TEST_F(ContainerTest, AFailedWriteIsAnError) {
   const qint64 full = Record(c, false, QStringLiteral("SAVE_BLOB")).size();
   for (qint64 limit : {qint64(0), qint64(10), qint64(60), full - 500, full - 1}) {
     TFailingDevice device(limit);
-    EXPECT_EQ(MessageOf([&] { c.SaveToStream(device, false, QStringLiteral("SAVE_BLOB")); }),
+    EXPECT_EQ(MessageOf<Exception>([&] { c.SaveToStream(device, false, QStringLiteral("SAVE_BLOB")); }),
               QStringLiteral("Stream write error"))
         << limit;
   }

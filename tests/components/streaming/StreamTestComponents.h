@@ -171,17 +171,6 @@ private:
   int FValue = 0;
 };
 
-// The message of the exception Call raises, or "<no error>".
-template <class F>
-QString MessageOf(F&& Call) {
-  try {
-    Call();
-  } catch (const Exception& E) {
-    return E.Message();
-  }
-  return QStringLiteral("<no error>");
-}
-
 // Registers the test classes for the life of the object.
 class TTestClassScope {
 public:

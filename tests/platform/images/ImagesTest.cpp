@@ -2,6 +2,7 @@
 
 #include "CodecFixtures.h"
 #include "ImageFixtures.h"
+#include "TestSupport.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -17,15 +18,6 @@ using namespace Images;
 using namespace ImageFixtures;
 
 namespace {
-
-QString ErrorOf(const std::function<void()>& Fn) {
-  try {
-    Fn();
-  } catch (const EImageError& e) {
-    return e.Message();
-  }
-  return QStringLiteral("<no error>");
-}
 
 // Keeps the pixel limit for the life of the object.
 class TMaxPixelsScope {
@@ -301,7 +293,7 @@ TEST(ImageWriting, WritesByExtension) {
   }
   EXPECT_EQ(FormatFromContent(ReadFileBytes(dir.filePath("out.jpg"))), TImageFormat::Jpeg);
   EXPECT_EQ(FormatFromContent(ReadFileBytes(dir.filePath("out.png"))), TImageFormat::Png);
-  EXPECT_TRUE(ErrorOf([&] { WriteFile(source, dir.filePath("out.xyz")); }).startsWith("No writer"));
+  EXPECT_TRUE(MessageOf<EImageError>([&] { WriteFile(source, dir.filePath("out.xyz")); }).startsWith("No writer"));
   EXPECT_FALSE(QFile::exists(dir.filePath("out.xyz")));
 }
 
@@ -511,7 +503,7 @@ TEST(ImageBadInput, HeadersClaimingTooManyPixelsAreRefusedBeforeAllocation) {
   };
   for (const auto& [name, bytes] : files) {
     SCOPED_TRACE(name);
-    const QString message = ErrorOf([&] { ReadByContent(bytes); });
+    const QString message = MessageOf<EImageError>([&] { ReadByContent(bytes); });
     EXPECT_TRUE(message.contains("too large")) << message.toStdString();
   }
 }
@@ -522,7 +514,7 @@ TEST(ImageBadInput, ThePixelLimitAppliesToEveryReader) {
                                    QtBytes(Quadrants(), "bmp"), QtBytes(Quadrants(), "tiff"),
                                    QtBytes(Quadrants(), "ppm"), Gif(Quadrants(), -1), Tga(Quadrants(), false)};
   for (const QByteArray& bytes : files)
-    EXPECT_TRUE(ErrorOf([&] { ReadByContent(bytes); }).contains("too large")) << FormatName(FormatFromContent(bytes)).toStdString();
+    EXPECT_TRUE(MessageOf<EImageError>([&] { ReadByContent(bytes); }).contains("too large")) << FormatName(FormatFromContent(bytes)).toStdString();
   // A scaled JPEG within the limit is still refused when the whole picture is not.
   TReadOptions options;
   options.RequestedWidth = 4;
@@ -535,12 +527,12 @@ TEST(ImageBadInput, EmptyMissingFolderAndVanishingFilesFail) {
   const QString empty = dir.filePath("empty.jpg");
   WriteBytes(empty, QByteArray());
   QDir(dir.path()).mkdir("folder.png");
-  EXPECT_TRUE(ErrorOf([&] { ReadFile(empty); }).startsWith("Empty picture file"));
-  EXPECT_TRUE(ErrorOf([&] { ReadFile(dir.filePath("folder.png")); }).startsWith("Not a picture file"));
-  EXPECT_TRUE(ErrorOf([&] { ReadFile(dir.filePath("missing.png")); }).startsWith("Unable to open"));
+  EXPECT_TRUE(MessageOf<EImageError>([&] { ReadFile(empty); }).startsWith("Empty picture file"));
+  EXPECT_TRUE(MessageOf<EImageError>([&] { ReadFile(dir.filePath("folder.png")); }).startsWith("Not a picture file"));
+  EXPECT_TRUE(MessageOf<EImageError>([&] { ReadFile(dir.filePath("missing.png")); }).startsWith("Unable to open"));
   const QByteArray png = WritePng(Quadrants());
   TVanishingDevice device(png.left(png.size() / 2), png.size());
-  EXPECT_TRUE(ErrorOf([&] { ReadDeviceBytes(device, "gone.png"); }).startsWith("Unable to read the file"));
+  EXPECT_TRUE(MessageOf<EImageError>([&] { ReadDeviceBytes(device, "gone.png"); }).startsWith("Unable to read the file"));
   EXPECT_THROW(Read(QByteArray(), TImageFormat::Png), EImageError);
   EXPECT_THROW(ReadByContent(QByteArray("not a picture at all")), EImageError);
 }
